@@ -1,0 +1,40 @@
+#include "archive/extract.h"
+
+#include <string>
+
+#include "archive/readers.h"
+#include "common/text.h"
+
+namespace zrk {
+
+namespace {
+
+bool ends_with(std::string_view text, std::string_view suffix) {
+  return text.size() >= suffix.size() && text.substr(text.size() - suffix.size()) == suffix;
+}
+
+// Lowers ASCII capitals only; bytes from 0x80 up stay as they are.
+std::string ascii_lower(std::string_view text) {
+  std::string lowered(text);
+  for (char& c : lowered) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c + ('a' - 'A'));
+  }
+  return lowered;
+}
+
+}  // namespace
+
+ExtractStatus extract_archive(std::string_view archive_text, std::string_view staging_text,
+                              Messages* messages) {
+  const std::string lowered = ascii_lower(archive_text);
+  if (ends_with(lowered, ".zip")) {
+    return extract_zip(from_utf8(archive_text), from_utf8(staging_text), messages);
+  }
+  if (ends_with(lowered, ".tar.gz") || ends_with(lowered, ".tgz")) {
+    return extract_tarball(from_utf8(archive_text), from_utf8(staging_text), messages);
+  }
+  add_message(messages, "unknown archive type: " + std::string(archive_text));
+  return kRefused;
+}
+
+}  // namespace zrk

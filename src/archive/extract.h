@@ -1,0 +1,31 @@
+// Extraction of an update archive into the staging folder: the reader is
+// chosen by the archive's name, and the archive is unpacked whole or refused.
+#pragma once
+
+#include <cstdint>
+#include <string_view>
+
+#include "common/messages.h"
+
+namespace zrk {
+
+// 0 extracted, 3 refused, 5 the staging folder could not be written.
+using ExtractStatus = std::uint32_t;
+inline constexpr ExtractStatus kExtracted = 0;
+inline constexpr ExtractStatus kRefused = 3;
+inline constexpr ExtractStatus kCannotWrite = 5;
+
+// Declared file data may reach this many bytes but not pass it.
+inline constexpr std::uint64_t kExpansionCap = 2147483648ULL;
+inline constexpr std::uint64_t kMemberLimit = 200000;
+inline constexpr std::size_t kCopyBufferSize = 65536;
+
+// Unpacks the archive at `archive_text` (UTF-8) into the existing, empty
+// folder `staging_text`: ".zip" goes to the zip reader, ".tar.gz" and ".tgz"
+// to the tarball reader (ASCII case ignored); anything else is refused without
+// opening it. Every nonzero status comes with exactly one failure line, the
+// last one appended.
+ExtractStatus extract_archive(std::string_view archive_text, std::string_view staging_text,
+                              Messages* messages);
+
+}  // namespace zrk

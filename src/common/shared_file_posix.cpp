@@ -1,0 +1,14 @@
+// POSIX opens never lock other processes out; "e" makes the descriptor
+// close-on-exec, so the relaunched game does not inherit the log.
+#include <string>
+
+#include "common/shared_file.h"
+
+namespace zrk {
+
+SharedFile open_shared_file(const std::filesystem::path& path, const char* mode) {
+  const std::string cloexec_mode = std::string(mode) + "e";
+  return SharedFile(std::fopen(path.c_str(), cloexec_mode.c_str()));
+}
+
+}  // namespace zrk

@@ -1,0 +1,27 @@
+// Text and path helpers shared by every stage. Paths travel between stages as
+// UTF-8 strings and become platform paths only where the disk is touched.
+#pragma once
+
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace zrk {
+
+// True when `bytes` is well-formed UTF-8: shortest forms only, no surrogates,
+// nothing above U+10FFFF.
+bool is_valid_utf8(std::string_view bytes);
+
+// Platform path to UTF-8. Strict: throws std::system_error when the path's text
+// cannot be converted (an unpaired surrogate on Windows, invalid UTF-8 on POSIX).
+std::string to_utf8(const std::filesystem::path& path);
+
+// UTF-8 to platform path. Strict: throws std::system_error for bytes that are
+// not valid UTF-8, so a name gets the same verdict on every host.
+std::filesystem::path from_utf8(std::string_view text);
+
+// Removes every trailing "/" and "\" of `folder`, then appends one "/" and
+// `name`. Nothing else is normalised; an empty folder gives "/" + name.
+std::string join_path(std::string_view folder, std::string_view name);
+
+}  // namespace zrk

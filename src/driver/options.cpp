@@ -1,0 +1,66 @@
+#include "driver/options.h"
+
+#include <cerrno>
+#include <climits>
+#include <cstdlib>
+
+#include "common/text.h"
+
+namespace zrk {
+
+namespace {
+
+// strtol's rules at 32-bit width: leading white space and one sign, saturating
+// out-of-range values. False when no digit was read, something follows the
+// number, or it is below 1.
+bool parse_pid(const std::string& text, std::int32_t* pid) {
+  const char* begin = text.c_str();
+  char* end = nullptr;
+  errno = 0;
+  long value = std::strtol(begin, &end, 10);
+  if (end == begin || *end != '\0') return false;
+  if (value > INT32_MAX) value = INT32_MAX;
+  if (value < INT32_MIN) value = INT32_MIN;
+  if (value < 1) return false;
+  *pid = static_cast<std::int32_t>(value);
+  return true;
+}
+
+}  // namespace
+
+bool parse_options(const std::vector<std::string>& args, UpdateOptions* options,
+                   std::string* error) {
+  for (size_t i = 1; i < args.size(); i += 2) {
+    const std::string& name = args[i];
+    std::filesystem::path* target = nullptr;
+    if (name == "--install") {
+      target = &options->install;
+    } else if (name == "--archive") {
+      target = &options->archive;
+    } else if (name == "--relaunch") {
+      target = &options->relaunch;
+    } else if (name != "--pid") {
+      *error = "unknown argument " + name;
+      return false;
+    }
+    if (i + 1 >= args.size()) {
+      *error = "missing value for " + name;
+      return false;
+    }
+    const std::string& value = args[i + 1];
+    if (target != nullptr) {
+      *target = from_utf8(value);
+    } else if (!parse_pid(value, &options->pid)) {
+      *error = "not a process id: " + value;
+      return false;
+    }
+  }
+  if (options->install.empty() || options->archive.empty() || options->relaunch.empty() ||
+      options->pid < 1) {
+    *error = kUsage;
+    return false;
+  }
+  return true;
+}
+
+}  // namespace zrk

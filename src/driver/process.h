@@ -1,0 +1,22 @@
+// The game's process: waiting for it to end, and starting the game again.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <filesystem>
+
+namespace zrk {
+
+inline constexpr int kGameWaitSeconds = 60;
+
+// Logs "zrk-update: waiting for pid %ld", then blocks until the process ends or
+// `limit_ms` passes. True: the game is gone (or never existed) and the run may
+// go on. False: give up; the reason is already logged. Tests shorten the limit.
+bool wait_for_game(std::FILE* log, std::int32_t pid, int limit_ms = kGameWaitSeconds * 1000);
+
+// Starts `relaunch` with no arguments in the folder `install`, with the
+// updater's environment and none of its open files, and does not wait for it.
+// True when the system created the process.
+bool start_program(const std::filesystem::path& relaunch, const std::filesystem::path& install);
+
+}  // namespace zrk

@@ -1,0 +1,145 @@
+#include "driver/update_run.h"
+
+#include <exception>
+#include <system_error>
+
+#include "archive/extract.h"
+#include "common/messages.h"
+#include "common/shared_file.h"
+#include "common/text.h"
+#include "driver/process.h"
+#include "driver/update_log.h"
+#include "fs/zrk_upd_fs.h"
+#include "swap/payload.h"
+#include "swap/swap.h"
+
+namespace zrk {
+
+namespace {
+
+void log_messages(std::FILE* log, const Messages& messages) {
+  for (const std::string& line : messages) log_line(log, "%s", line.c_str());
+}
+
+// The final component of the archive path: the text after its last slash or
+// backslash, on every host.
+std::string archive_file_name(const std::string& archive_text) {
+  const size_t cut = archive_text.find_last_of("/\\");
+  return cut == std::string::npos ? archive_text : archive_text.substr(cut + 1);
+}
+
+bool write_marker(const std::filesystem::path& marker, const std::string& archive_text) {
+  SharedFile file = open_shared_file(marker, "wb");
+  if (file == nullptr) return false;
+  const std::string line = "applied " + archive_file_name(archive_text) + "\n";
+  std::fwrite(line.data(), 1, line.size(), file.get());
+  return close_shared_file(file);
+}
+
+}  // namespace
+
+int apply_update(const UpdateOptions& options, const std::filesystem::path& update_dir,
+                 std::FILE* log) {
+  const std::string install = to_utf8(options.install);
+  const std::string archive = to_utf8(options.archive);
+  const std::string relaunch = to_utf8(options.relaunch);
+  const std::string staging = join_path(install, ".update/staging");
+  const std::string backup = join_path(install, ".update/backup");
+  const std::filesystem::path staging_path = from_utf8(staging);
+
+  log_line(log, "zrk-update: install %s", install.c_str());
+  log_line(log, "zrk-update: archive %s", archive.c_str());
+  log_line(log, "zrk-update: relaunch %s", relaunch.c_str());
+
+  if (!wait_for_game(log, options.pid)) {
+    log_line(log, "zrk-update: giving up without touching the install folder");
+    return kExitGameStillRunning;
+  }
+  log_line(log, "zrk-update: the game has exited");
+
+  std::error_code ec;
+  std::filesystem::remove_all(staging_path, ec);
+  if (ec) {
+    log_line(log, "zrk-update: cannot clear %s: %s", staging.c_str(), ec.message().c_str());
+    return kExitCannotWrite;
+  }
+  std::filesystem::create_directories(staging_path, ec);
+  if (ec) {
+    log_line(log, "zrk-update: cannot create %s: %s", staging.c_str(), ec.message().c_str());
+    return kExitCannotWrite;
+  }
+
+  Messages messages;
+  const ExtractStatus extracted = extract_archive(archive, staging, &messages);
+  log_messages(log, messages);
+  if (extracted != kExtracted) {
+    log_line(log, "zrk-update: the archive was refused, the install folder is unchanged");
+    return static_cast<int>(extracted);
+  }
+
+  const char* game = game_exe_name();
+  if (!std::filesystem::is_regular_file(staging_path / game, ec)) {
+    log_line(log, "zrk-update: the archive holds no %s, the install folder is unchanged", game);
+    return kExitArchiveRefused;
+  }
+
+  const std::vector<std::string> staged_names = list_dir_names(staging_path);
+  log_line(log, "zrk-update: swapping %zu staged item(s)", staged_names.size());
+
+  const std::unique_ptr<ZrkUpdFs> fs = make_host_fs();
+  messages.clear();
+  SwapOutcome outcome;
+  swap_payload(&outcome, fs.get(), install, staging, backup, staged_names, &messages);
+  log_messages(log, messages);
+  if (outcome.status != kSwapOk) {
+    log_line(log, "zrk-update: the swap failed at %s and the rollback is %s",
+             outcome.failed_at.c_str(), outcome.rollback_complete ? "complete" : "INCOMPLETE");
+    if (start_program(options.relaunch, options.install)) return kExitSwapFailed;
+    log_line(log, "zrk-update: could not start %s after the rollback", relaunch.c_str());
+    return kExitCannotWrite;
+  }
+
+  const std::filesystem::path marker = update_dir / "applied.ok";
+  if (!write_marker(marker, archive)) {
+    log_line(log, "zrk-update: cannot write %s", to_utf8(marker).c_str());
+    return kExitCannotWrite;
+  }
+
+  for (const std::string& folder : {staging, backup}) {
+    std::filesystem::remove_all(from_utf8(folder), ec);
+    if (ec) {
+      log_line(log, "zrk-update: could not remove %s: %s", folder.c_str(),
+               ec.message().c_str());
+    }
+  }
+
+  log_line(log, "zrk-update: update applied, starting %s", relaunch.c_str());
+  if (start_program(options.relaunch, options.install)) return kExitApplied;
+  log_line(log, "zrk-update: could not start %s", relaunch.c_str());
+  return kExitCannotWrite;
+}
+
+int run_update(const std::vector<std::string>& args) {
+  UpdateOptions options;
+  std::string error;
+  if (!parse_options(args, &options, &error)) return kExitBadCommandLine;
+
+  const std::filesystem::path update_dir = options.install / ".update";
+  std::error_code ignored;
+  std::filesystem::create_directories(update_dir, ignored);
+  SharedFile log = open_update_log(update_dir);
+  if (log == nullptr) return kExitCannotWrite;
+
+  // A stage that raises (a failed text conversion, memory exhaustion) ends the
+  // run here: no later stage runs, and the log says why.
+  try {
+    return apply_update(options, update_dir, log.get());
+  } catch (const std::exception& e) {
+    log_line(log.get(), "zrk-update: the run stopped on an unexpected error: %s", e.what());
+  } catch (...) {
+    log_line(log.get(), "zrk-update: the run stopped on an unexpected error");
+  }
+  return kExitCannotWrite;
+}
+
+}  // namespace zrk

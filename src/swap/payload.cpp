@@ -1,0 +1,31 @@
+#include "swap/payload.h"
+
+#include <system_error>
+
+#include "common/text.h"
+
+namespace zrk {
+
+const char* game_exe_name() { return kShippedPayload[0]; }
+
+bool is_payload_name(std::string_view name) {
+  for (const char* row : kShippedPayload) {
+    if (name == row) return true;
+  }
+  return false;
+}
+
+std::vector<std::string> list_dir_names(const std::filesystem::path& folder) {
+  std::vector<std::string> names;
+  std::error_code ec;
+  std::filesystem::directory_iterator it(folder, ec);
+  if (ec) return names;
+  while (it != std::filesystem::directory_iterator()) {
+    names.push_back(to_utf8(it->path().filename()));
+    it.increment(ec);
+    if (ec) break;
+  }
+  return names;
+}
+
+}  // namespace zrk

@@ -1,0 +1,30 @@
+// The shipped payload: the only top-level names an update may place in the
+// install folder, and the listing of what an archive left in staging.
+#pragma once
+
+#include <array>
+#include <filesystem>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zrk {
+
+inline constexpr std::array<const char*, 11> kShippedPayload = {
+    "Z-Ravelkin.exe",  "zrk-extract.exe", "zrk-update.exe",      "zravelkin.pak",
+    "padmappings.txt", "typefaces",       "asset-rules",         "gpu-programs",
+    "COPYING",         "ACKNOWLEDGEMENTS.md", "CREDITS",
+};
+
+// The game's program name, the payload's first row.
+const char* game_exe_name();
+
+// True when `name` equals one of the payload rows byte for byte.
+bool is_payload_name(std::string_view name);
+
+// The UTF-8 names of the entries directly in `folder`, in the host listing's
+// order, hidden ones included. Never fails visibly: a folder that cannot be
+// listed gives an empty list, an error while listing ends the list early.
+std::vector<std::string> list_dir_names(const std::filesystem::path& folder);
+
+}  // namespace zrk

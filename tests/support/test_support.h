@@ -1,0 +1,51 @@
+// Helpers for tests that touch the real disk or run the real binary: a scoped
+// temporary folder, small file utilities, tree snapshots and process runs.
+#pragma once
+
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+namespace zrk::test {
+
+// A fresh folder under the system's temporary folder, removed with everything
+// in it when the object goes away.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Writes `content` to `path`, creating its parent folders.
+void write_file(const std::filesystem::path& path, const std::string& content);
+std::string read_file(const std::filesystem::path& path);
+
+// Every entry below `root` by relative path: a file maps to "file:" + its
+// bytes, a folder to "dir", a link to "link:" + its target. For comparing a
+// folder before and after a run.
+std::map<std::string, std::string> snapshot_tree(const std::filesystem::path& root);
+
+// Runs `argv` (argv[0] found on PATH) and waits for it. Returns its exit code,
+// or -1 when it did not exit normally. Standard output and error are captured
+// into `output` when given.
+int run_command(const std::vector<std::string>& argv, std::string* output = nullptr);
+
+// Runs the zrk-update binary under test with `args` after the program name.
+int run_updater(const std::vector<std::string>& args);
+
+// The lines of an update log without their 20-byte time stamp and blank.
+std::vector<std::string> read_log_messages(const std::filesystem::path& log);
+
+// Path of a helper script in tests/tools.
+std::string tool_path(const std::string& name);
+
+}  // namespace zrk::test
