@@ -1,0 +1,67 @@
+#include "archive/member_path.h"
+
+namespace zrk {
+
+namespace {
+
+bool refuse(std::string* reason, const char* text) {
+  if (reason != nullptr) *reason = text;
+  return false;
+}
+
+// Windows opens a device, not a file, for these names whatever their
+// extension, so staging would silently lose the data. Refused on every host to
+// keep verdicts identical.
+bool is_device_name(std::string_view component) {
+  static constexpr const char* kDeviceNames[] = {"CON", "PRN", "AUX", "NUL", "CONIN$", "CONOUT$"};
+  std::string_view stem = component.substr(0, component.find('.'));
+  while (!stem.empty() && stem.back() == ' ') stem.remove_suffix(1);
+  std::string upper(stem);
+  for (char& c : upper) {
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - ('a' - 'A'));
+  }
+  for (const char* device : kDeviceNames) {
+    if (upper == device) return true;
+  }
+  return upper.size() == 4 && (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) &&
+         upper[3] >= '1' && upper[3] <= '9';
+}
+
+}  // namespace
+
+bool check_member_path(std::string_view name, std::string* relative_path, std::string* reason) {
+  if (relative_path != nullptr) relative_path->clear();
+  if (name.empty()) return refuse(reason, "empty member path");
+  if (name.front() == '/') return refuse(reason, "member path is absolute");
+  for (const char c : name) {
+    const auto byte = static_cast<unsigned char>(c);
+    if (byte == '\\') return refuse(reason, "member path has a backslash");
+    if (byte == ':') return refuse(reason, "member path has a drive letter");
+    if (byte < 0x20 || byte == 0x7F) return refuse(reason, "member path has a control character");
+  }
+  if (name.substr(0, kTopFolder.size()) != kTopFolder) {
+    return refuse(reason, "member path is outside the Z-Ravelkin/ folder");
+  }
+
+  std::string_view rest = name.substr(kTopFolder.size());
+  while (!rest.empty() && rest.back() == '/') rest.remove_suffix(1);
+  if (rest.empty()) return true;  // the top folder's own entry
+
+  bool has_device_name = false;
+  for (std::string_view tail = rest;;) {
+    const size_t slash = tail.find('/');
+    const std::string_view component = tail.substr(0, slash);
+    if (component.empty() || component == "." || component == "..") {
+      return refuse(reason, "member path has an empty, . or .. component");
+    }
+    has_device_name = has_device_name || is_device_name(component);
+    if (slash == std::string_view::npos) break;
+    tail.remove_prefix(slash + 1);
+  }
+  if (has_device_name) return refuse(reason, "member path has a reserved device name");
+
+  if (relative_path != nullptr) relative_path->assign(rest);
+  return true;
+}
+
+}  // namespace zrk
