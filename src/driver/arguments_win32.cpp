@@ -1,5 +1,7 @@
-#include <shellapi.h>
+// windows.h must come before shellapi.h.
 #include <windows.h>
+
+#include <shellapi.h>
 
 #include "driver/arguments.h"
 

@@ -16,8 +16,10 @@ SharedFile open_update_log(const std::filesystem::path& update_dir);
 
 // Writes "<local time> <message>\n" and flushes. The message is cut after
 // 1023 bytes. Reports nothing: once the stream has failed, lines are dropped.
-#if defined(__GNUC__)
-__attribute__((format(printf, 2, 3)))
+// gnu_printf: the same checks under mingw-w64, whose printf is C99-conforming
+// once __USE_MINGW_ANSI_STDIO is set.
+#if defined(__GNUC__) && !defined(__clang__)
+__attribute__((format(gnu_printf, 2, 3)))
 #endif
 void log_line(std::FILE* log, const char* format, ...);
 
