@@ -2,11 +2,6 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <thread>
 
 #include "driver/update_log.h"
 #include "support/test_support.h"
@@ -61,16 +56,9 @@ TEST(WaitForGame, AProcessThatIsGoneNeedsNoWait) {
 
 TEST(WaitForGame, RefusesAnIdThatCannotBeWaitedFor) {
   // A thread that is not its process's leader cannot be opened as a process.
-  std::atomic<long> tid{0};
-  std::atomic<bool> done{false};
-  std::thread worker([&] {
-    tid = syscall(SYS_gettid);
-    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  });
-  while (tid == 0) std::this_thread::yield();
-  const WaitResult result = wait_logged(static_cast<std::int32_t>(tid), 1000);
-  done = true;
-  worker.join();
+  test::SideThread thread;
+  const int tid = thread.tid();
+  const WaitResult result = wait_logged(tid, 1000);
   EXPECT_FALSE(result.went_on);
   const std::string text = std::to_string(tid);
   // The error number depends on the kernel (EINVAL, lately ENOENT); the verdict does not.

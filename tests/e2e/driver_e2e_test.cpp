@@ -2,11 +2,6 @@
 // before anything is extracted.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
-#include <sys/syscall.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <thread>
 
 #include "support/test_support.h"
 
@@ -63,16 +58,9 @@ TEST_F(DriverEndToEnd, ALogThatCannotBeOpenedExitsWith5AndTouchesNothingElse) {
 }
 
 TEST_F(DriverEndToEnd, AGameThatCannotBeWaitedForExitsWith2) {
-  std::atomic<long> tid{0};
-  std::atomic<bool> done{false};
-  std::thread worker([&] {
-    tid = syscall(SYS_gettid);
-    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
-  });
-  while (tid == 0) std::this_thread::yield();
-  const int code = test::run_updater(args("u.tgz", static_cast<int>(tid)));
-  done = true;
-  worker.join();
+  const test::SideThread thread;
+  const int tid = thread.tid();
+  const int code = test::run_updater(args("u.tgz", tid));
 
   EXPECT_EQ(code, 2);
   const std::string pid = std::to_string(tid);

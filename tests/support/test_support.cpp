@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -125,6 +126,19 @@ int gone_pid() {
   ChildProcess child({"true"});
   child.wait();
   return child.pid();
+}
+
+SideThread::SideThread()
+    : thread_([this] {
+        tid_ = static_cast<int>(syscall(SYS_gettid));
+        while (!done_) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+      }) {
+  while (tid_ == 0) std::this_thread::yield();
+}
+
+SideThread::~SideThread() {
+  done_ = true;
+  thread_.join();
 }
 
 bool wait_for_file(const std::filesystem::path& path, double seconds) {

@@ -2,9 +2,11 @@
 // temporary folder, small file utilities, tree snapshots and process runs.
 #pragma once
 
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 namespace zrk::test {
@@ -59,6 +61,23 @@ class ChildProcess {
 
 // The pid of a process that has ended and been reaped: it names no process.
 int gone_pid();
+
+// A thread of this process, running until the object goes away. Its id is not
+// a process of its own, so it cannot be opened for waiting.
+class SideThread {
+ public:
+  SideThread();
+  ~SideThread();
+  SideThread(const SideThread&) = delete;
+  SideThread& operator=(const SideThread&) = delete;
+
+  int tid() const { return tid_; }
+
+ private:
+  std::atomic<int> tid_{0};
+  std::atomic<bool> done_{false};
+  std::thread thread_;
+};
 
 // Waits up to `seconds` for `path` to exist.
 bool wait_for_file(const std::filesystem::path& path, double seconds = 5.0);
