@@ -1,11 +1,193 @@
+// Zip archives through libzip, in two passes: the whole member table is judged
+// before anything is written, so a refused zip leaves staging untouched.
+#include <zip.h>
+
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "archive/archive_open.h"
+#include "archive/member_path.h"
 #include "archive/readers.h"
+#include "archive/staging.h"
+#include "common/text.h"
 
 namespace zrk {
 
-ExtractStatus extract_zip(const std::filesystem::path&, const std::filesystem::path&,
-                          Messages* messages) {
-  add_message(messages, "zip archives are not supported yet");
-  return kRefused;
+namespace {
+
+struct ArchiveDiscard {
+  void operator()(zip_t* archive) const { zip_discard(archive); }
+};
+using ZipArchive = std::unique_ptr<zip_t, ArchiveDiscard>;
+
+// zip_fclose's result carries nothing the data reads have not already said.
+struct MemberClose {
+  void operator()(zip_file_t* member) const { zip_fclose(member); }
+};
+using ZipMemberHandle = std::unique_ptr<zip_file_t, MemberClose>;
+
+struct ZipMember {
+  std::string relative_path;
+  std::uint64_t index = 0;
+  std::uint64_t size = 0;
+  bool is_folder = false;
+};
+
+ExtractStatus fail(Messages* messages, ExtractStatus status, std::string line) {
+  add_message(messages, std::move(line));
+  return status;
+}
+
+// Read-only with libzip's consistency checks; null when the file cannot be
+// opened that way, whatever the reason.
+ZipArchive open_zip(const std::filesystem::path& archive_path) {
+  zip_error_t error;
+  zip_error_init(&error);
+  zip_t* archive = nullptr;
+  if (zip_source_t* source = open_zip_source(archive_path, &error)) {
+    archive = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    if (archive == nullptr) zip_source_free(source);
+  }
+  zip_error_fini(&error);
+  return ZipArchive(archive);
+}
+
+// Judges one member's status record; appends it to `members` when it passes.
+ExtractStatus check_member(zip_t* archive, std::uint64_t index, std::uint64_t& expansion_total,
+                           std::vector<ZipMember>& members, Messages* messages) {
+  zip_stat_t stat;
+  zip_stat_init(&stat);
+  constexpr zip_uint64_t kNeeded = ZIP_STAT_NAME | ZIP_STAT_SIZE;
+  if (zip_stat_index(archive, index, 0, &stat) != 0 || (stat.valid & kNeeded) != kNeeded ||
+      stat.name == nullptr) {
+    return fail(messages, kRefused, "the zip has a member with no name or size");
+  }
+  if ((stat.valid & ZIP_STAT_ENCRYPTION_METHOD) != 0 && stat.encryption_method != ZIP_EM_NONE) {
+    return fail(messages, kRefused, "the zip has an encrypted member");
+  }
+  const std::string name = stat.name;
+  ZipMember member;
+  std::string reason;
+  if (!check_member_path(name, &member.relative_path, &reason)) {
+    return fail(messages, kRefused, "refused " + name + ": " + reason);
+  }
+  member.index = index;
+  member.size = stat.size;
+  member.is_folder = !name.empty() && name.back() == '/';
+  if (!member.is_folder) {
+    // Subtracting keeps the sum from wrapping on a forged 64-bit size.
+    if (member.size > kExpansionCap - expansion_total) {
+      return fail(messages, kRefused, name + ": the archive expands past the 2 GB cap");
+    }
+    expansion_total += member.size;
+  }
+  members.push_back(std::move(member));
+  return kExtracted;
+}
+
+// First pass: every member of the table, nothing written.
+ExtractStatus check_member_table(zip_t* archive, std::vector<ZipMember>& members,
+                                 Messages* messages) {
+  const zip_int64_t count = zip_get_num_entries(archive, 0);
+  if (count < 0 || static_cast<std::uint64_t>(count) > kMemberLimit) {
+    return fail(messages, kRefused, "the zip has no readable member table");
+  }
+  members.reserve(static_cast<std::size_t>(count));
+  std::uint64_t expansion_total = 0;
+  for (std::uint64_t index = 0; index < static_cast<std::uint64_t>(count); ++index) {
+    const ExtractStatus status = check_member(archive, index, expansion_total, members, messages);
+    if (status != kExtracted) return status;
+  }
+  return kExtracted;
+}
+
+// Moves the member's data into the open staged file, watching the declared
+// size. `line` is left empty when the data ended without a problem.
+ExtractStatus copy_member_data(zip_file_t* handle, StagedFile& file, const ZipMember& member,
+                               const std::string& destination, std::vector<char>& buffer,
+                               std::uint64_t& bytes_read, std::string& line) {
+  for (;;) {
+    const zip_int64_t got = zip_fread(handle, buffer.data(), buffer.size());
+    if (got < 0) {
+      line = member.relative_path + ": the member is damaged";
+      return kRefused;
+    }
+    if (got == 0) return kExtracted;
+    bytes_read += static_cast<std::uint64_t>(got);
+    if (bytes_read > member.size) {
+      line = member.relative_path + ": the member is longer than its directory entry says";
+      return kRefused;
+    }
+    if (!file.write(buffer.data(), static_cast<std::size_t>(got))) {
+      line = "cannot write " + destination;
+      return kCannotWrite;
+    }
+  }
+}
+
+ExtractStatus write_file_member(zip_t* archive, const ZipMember& member,
+                                const std::filesystem::path& destination, std::vector<char>& buffer,
+                                Messages* messages) {
+  if (!make_parent_folders(destination)) {
+    return fail(messages, kCannotWrite, "cannot create the folder for " + member.relative_path);
+  }
+  ZipMemberHandle handle(zip_fopen_index(archive, member.index, 0));
+  if (handle == nullptr) {
+    return fail(messages, kRefused, "cannot read " + member.relative_path + " from the zip");
+  }
+  const std::string destination_text = to_utf8(destination);
+  StagedFile file;
+  if (!file.open(destination))
+    return fail(messages, kCannotWrite, "cannot write " + destination_text);
+
+  std::uint64_t bytes_read = 0;
+  std::string line;
+  const ExtractStatus status =
+      copy_member_data(handle.get(), file, member, destination_text, buffer, bytes_read, line);
+  handle.reset();
+  // Data still buffered can fail to reach the disk only at the close.
+  const bool closed = file.close();
+  if (status != kExtracted) return fail(messages, status, std::move(line));
+  if (!closed) return fail(messages, kCannotWrite, "cannot write " + destination_text);
+  if (bytes_read != member.size) {
+    return fail(messages, kRefused,
+                member.relative_path + ": the member is shorter than its directory entry says");
+  }
+  return kExtracted;
+}
+
+// Second pass: one member into staging.
+ExtractStatus write_member(zip_t* archive, const ZipMember& member,
+                           const std::filesystem::path& staging_path, std::vector<char>& buffer,
+                           Messages* messages) {
+  const std::filesystem::path destination = staged_path(staging_path, member.relative_path);
+  if (!member.is_folder) return write_file_member(archive, member, destination, buffer, messages);
+  if (!member.relative_path.empty() && !make_folder(destination)) {
+    return fail(messages, kCannotWrite, "cannot create " + member.relative_path);
+  }
+  return kExtracted;
+}
+
+}  // namespace
+
+ExtractStatus extract_zip(const std::filesystem::path& archive_path,
+                          const std::filesystem::path& staging_path, Messages* messages) {
+  const ZipArchive archive = open_zip(archive_path);
+  if (archive == nullptr) {
+    return fail(messages, kRefused, "cannot open " + to_utf8(archive_path) + " as a zip");
+  }
+  std::vector<ZipMember> members;
+  ExtractStatus status = check_member_table(archive.get(), members, messages);
+  if (status != kExtracted) return status;
+
+  std::vector<char> buffer(kCopyBufferSize, 0);
+  for (const ZipMember& member : members) {
+    status = write_member(archive.get(), member, staging_path, buffer, messages);
+    if (status != kExtracted) return status;
+  }
+  return kExtracted;
 }
 
 }  // namespace zrk

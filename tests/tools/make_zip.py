@@ -1,0 +1,229 @@
+#!/usr/bin/env python3
+"""Builds zip archives for the zip reader's tests.
+
+  make_zip.py tree OUT ROOT METHOD
+      Every folder and file below ROOT, named relative to ROOT (folders with a
+      trailing "/"), in sorted order. METHOD: stored, deflated or bzip2.
+
+  make_zip.py members OUT [--method M] [--declare NAME=SIZE] [--bad-crc NAME]
+                      NAME=CONTENT ...
+      One member per NAME=CONTENT, in the given order; CONTENT is text and a
+      name ending in "/" with content is a folder entry that carries bytes.
+      --declare sets NAME's uncompressed size to SIZE in both its local and
+      central header; --bad-crc flips NAME's CRC-32 in both. Patching both
+      keeps the archive consistent for a reader that compares the two.
+
+  make_zip.py many OUT COUNT
+      COUNT stored members written byte by byte: first "Z-Ravelkin/damaged"
+      holding four bytes under a wrong CRC-32, then empty files. The damaged
+      member stops a reader's write pass at once, whatever COUNT is.
+
+  make_zip.py reroot OUTDIR ZIP ...
+      Copies each ZIP into OUTDIR as FOLDER-NAME (FOLDER being the one that
+      holds it) with "Z-Ravelkin/" put in front of every member name; data,
+      extra fields and data descriptors are copied as they are, so foreign
+      archives get past the top-folder rule. A zip this cannot take apart
+      (one needing Zip64 end records, say) is left out and named on standard
+      error.
+"""
+
+import os
+import struct
+import sys
+import zipfile
+import zlib
+
+METHODS = {
+    "stored": zipfile.ZIP_STORED,
+    "deflated": zipfile.ZIP_DEFLATED,
+    "bzip2": zipfile.ZIP_BZIP2,
+}
+
+LOCAL_SIG = b"PK\x03\x04"
+CENTRAL_SIG = b"PK\x01\x02"
+
+
+def make_tree(out, root, method):
+    with zipfile.ZipFile(out, "w", METHODS[method]) as archive:
+        for folder, dirs, files in os.walk(root):
+            dirs.sort()
+            rel = os.path.relpath(folder, root)
+            if rel != ".":
+                archive.write(folder, rel + "/")
+            for name in sorted(files):
+                archive.write(os.path.join(folder, name), os.path.join(rel, name))
+
+
+def central_entries(data):
+    """Offsets of every central header, by the name it holds."""
+    eocd = data.rfind(b"PK\x05\x06")
+    count, _, cd_offset = struct.unpack_from("<HII", data, eocd + 10)
+    entries = {}
+    pos = cd_offset
+    for _ in range(count):
+        assert data[pos:pos + 4] == CENTRAL_SIG
+        name_len, extra_len, comment_len = struct.unpack_from("<HHH", data, pos + 28)
+        name = data[pos + 46:pos + 46 + name_len].decode("utf-8")
+        (local,) = struct.unpack_from("<I", data, pos + 42)
+        entries[name] = (pos, local)
+        pos += 46 + name_len + extra_len + comment_len
+    return entries
+
+
+def patch_field(data, name, central_field, local_field, change):
+    central, local = central_entries(data)[name]
+    assert data[local:local + 4] == LOCAL_SIG
+    for offset in (central + central_field, local + local_field):
+        (value,) = struct.unpack_from("<I", data, offset)
+        struct.pack_into("<I", data, offset, change(value))
+
+
+def make_members(out, entries, method, declares, bad_crcs):
+    with zipfile.ZipFile(out, "w", METHODS[method]) as archive:
+        for entry in entries:
+            name, _, content = entry.partition("=")
+            info = zipfile.ZipInfo(name)
+            info.compress_type = METHODS[method]
+            archive.writestr(info, content.encode("utf-8"))
+    with open(out, "rb") as f:
+        data = bytearray(f.read())
+    for declare in declares:
+        name, _, size = declare.rpartition("=")
+        patch_field(data, name, 24, 22, lambda _, size=int(size): size)
+    for name in bad_crcs:
+        patch_field(data, name, 16, 14, lambda crc: crc ^ 0xFFFFFFFF)
+    with open(out, "wb") as f:
+        f.write(data)
+
+
+def make_many(out, count):
+    local_parts, central_parts = [], []
+    offset = 0
+    for i in range(count):
+        if i == 0:
+            name, content = b"Z-Ravelkin/damaged", b"data"
+            crc = zlib.crc32(content) ^ 0xFFFFFFFF
+        else:
+            name, content, crc = b"Z-Ravelkin/f%06d" % i, b"", 0
+        fields = struct.pack("<HHHHHIIIHH", 20, 0, 0, 0, 0x21, crc, len(content), len(content),
+                             len(name), 0)
+        local_parts.append(LOCAL_SIG + fields + name + content)
+        central_parts.append(CENTRAL_SIG + struct.pack("<H", 20) + fields +
+                             struct.pack("<HHHII", 0, 0, 0, 0, offset) + name)
+        offset += 30 + len(name) + len(content)
+    central = b"".join(central_parts)
+    cd_offset, cd_size = offset, len(central)
+    # Counts past 65,535 need the Zip64 end records; the classic one then
+    # holds 0xFFFF so that readers look for them.
+    zip64_end = b"PK\x06\x06" + struct.pack("<QHHIIQQQQ", 44, 45, 45, 0, 0, count, count, cd_size,
+                                            cd_offset)
+    locator = b"PK\x06\x07" + struct.pack("<IQI", 0, cd_offset + cd_size, 1)
+    classic = b"PK\x05\x06" + struct.pack("<HHHHIIH", 0, 0, min(count, 0xFFFF),
+                                          min(count, 0xFFFF), cd_size, cd_offset, 0)
+    with open(out, "wb") as f:
+        f.write(b"".join(local_parts))
+        f.write(central)
+        if count > 0xFFFF:
+            f.write(zip64_end + locator)
+        f.write(classic)
+
+
+def zip64_value(extra, wanted):
+    """The 64-bit value at position `wanted` of the Zip64 extra field."""
+    pos = 0
+    while pos + 4 <= len(extra):
+        tag, size = struct.unpack_from("<HH", extra, pos)
+        if tag == 1:
+            return struct.unpack_from("<Q", extra, pos + 4 + 8 * wanted)[0]
+        pos += 4 + size
+    raise ValueError("no Zip64 extra field")
+
+
+def reroot(data):
+    eocd = data.rfind(b"PK\x05\x06")
+    if eocd < 0:
+        raise ValueError("no end record")
+    count, _, cd_offset = struct.unpack_from("<HII", data, eocd + 10)
+    if count == 0xFFFF or cd_offset == 0xFFFFFFFF:
+        raise ValueError("needs the Zip64 end records")
+    locals_out, central_out = [], []
+    offset, pos = 0, cd_offset
+    for _ in range(count):
+        if data[pos:pos + 4] != CENTRAL_SIG:
+            raise ValueError("bad central header")
+        flags, = struct.unpack_from("<H", data, pos + 8)
+        comp_size, size = struct.unpack_from("<II", data, pos + 20)
+        name_len, extra_len, comment_len = struct.unpack_from("<HHH", data, pos + 28)
+        local, = struct.unpack_from("<I", data, pos + 42)
+        name = data[pos + 46:pos + 46 + name_len]
+        extra = data[pos + 46 + name_len:pos + 46 + name_len + extra_len]
+        if local == 0xFFFFFFFF:
+            raise ValueError("Zip64 offset")
+        if comp_size == 0xFFFFFFFF:
+            comp_size = zip64_value(extra, 1 if size == 0xFFFFFFFF else 0)
+        if data[local:local + 4] != LOCAL_SIG:
+            raise ValueError("bad local header")
+        local_name_len, local_extra_len = struct.unpack_from("<HH", data, local + 26)
+        start = local + 30 + local_name_len
+        end = start + local_extra_len + comp_size
+        if flags & 8:
+            end += 16 if data[end:end + 4] == b"PK\x07\x08" else 12
+        new_name = b"Z-Ravelkin/" + name
+        part = (data[local:local + 26] + struct.pack("<H", len(new_name)) +
+                data[local + 28:local + 30] + new_name + data[start:end])
+        locals_out.append(part)
+        record = bytearray(data[pos:pos + 46])
+        struct.pack_into("<H", record, 28, len(new_name))
+        struct.pack_into("<I", record, 42, offset)
+        central_out.append(bytes(record) + new_name +
+                           data[pos + 46 + name_len:pos + 46 + name_len + extra_len + comment_len])
+        offset += len(part)
+        pos += 46 + name_len + extra_len + comment_len
+    central = b"".join(central_out)
+    return (b"".join(locals_out) + central + b"PK\x05\x06" +
+            struct.pack("<HHHHIIH", 0, 0, count, count, len(central), offset, 0))
+
+
+def reroot_all(out_dir, paths):
+    for path in paths:
+        with open(path, "rb") as f:
+            data = f.read()
+        try:
+            rerooted = reroot(data)
+        except (ValueError, struct.error) as problem:
+            print("left out %s: %s" % (path, problem), file=sys.stderr)
+            continue
+        source = os.path.basename(os.path.dirname(os.path.abspath(path)))
+        with open(os.path.join(out_dir, source + "-" + os.path.basename(path)), "wb") as f:
+            f.write(rerooted)
+
+
+def main(argv):
+    command, out, rest = argv[0], argv[1], argv[2:]
+    if command == "tree":
+        make_tree(out, rest[0], rest[1])
+    elif command == "reroot":
+        reroot_all(out, rest)
+    elif command == "many":
+        make_many(out, int(rest[0]))
+    elif command == "members":
+        method, declares, bad_crcs, entries = "stored", [], [], []
+        options = iter(rest)
+        for arg in options:
+            if arg == "--method":
+                method = next(options)
+            elif arg == "--declare":
+                declares.append(next(options))
+            elif arg == "--bad-crc":
+                bad_crcs.append(next(options))
+            else:
+                entries.append(arg)
+        make_members(out, entries, method, declares, bad_crcs)
+    else:
+        print(__doc__, file=sys.stderr)
+        return 2
+    return 0
+
+
+if __name__ == "__main__":
+    sys.exit(main(sys.argv[1:]))
