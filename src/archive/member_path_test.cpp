@@ -27,7 +27,9 @@ const PathCase kPathCases[] = {
     {"C:/Z-Ravelkin/a", false, kDrive},
     {"Z-Ravelkin/a:b", false, kDrive},
     {"Z-Ravelkin/a\tb", false, kControl},
-    {"Z-Ravelkin/a\x7f" "b", false, kControl},
+    {"Z-Ravelkin/a\x7f"
+     "b",
+     false, kControl},
     {std::string("Z-Ravelkin/a\0b", 14), false, kControl},
     {"Z-Ravelkin/a:b\\c", false, kDrive},
     {"x\\y", false, kBackslash},
@@ -48,8 +50,11 @@ const PathCase kPathCases[] = {
     {"Z-Ravelkin/..x", true, "..x"},
     {"Z-Ravelkin/...", true, "..."},
     {"Z-Ravelkin/.config", true, ".config"},
-    {"Z-Ravelkin/\xe6\x97\xa5\xe6\x9c\xac/donn\xc3\xa9" "es", true,
-     "\xe6\x97\xa5\xe6\x9c\xac/donn\xc3\xa9" "es"},
+    {"Z-Ravelkin/\xe6\x97\xa5\xe6\x9c\xac/donn\xc3\xa9"
+     "es",
+     true,
+     "\xe6\x97\xa5\xe6\x9c\xac/donn\xc3\xa9"
+     "es"},
     // Windows device names, whatever their case, extension or trailing blanks.
     {"Z-Ravelkin/CON", false, kDevice},
     {"Z-Ravelkin/con.txt", false, kDevice},

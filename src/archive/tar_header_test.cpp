@@ -103,7 +103,10 @@ TEST(ParseTarHeader, TypeflagNulReadsAsRegularAndOthersPassThrough) {
 
 TEST(ParseTarHeader, ChecksumMayBeSignedOrUnsigned) {
   // High bytes make the two sums differ.
-  std::string block = tar_header("Z-Ravelkin/donn\xc3\xa9" "es-\xc3\xa9t\xc3\xa9.txt", 9);
+  std::string block = tar_header(
+      "Z-Ravelkin/donn\xc3\xa9"
+      "es-\xc3\xa9t\xc3\xa9.txt",
+      9);
   ASSERT_TRUE(parse(block).ok) << "unsigned sum";
   const std::int64_t sum = signed_checksum(block);
   std::uint64_t unsigned_sum = 0;
@@ -148,16 +151,40 @@ TEST(ParseTarHeader, RefusesInOrderWithOneReason) {
     std::string block;
     const char* reason;
   } kCases[] = {
-      {broken([&](std::string& b) { no_magic(b); b[0] = 'Y'; }, false),
+      {broken(
+           [&](std::string& b) {
+             no_magic(b);
+             b[0] = 'Y';
+           },
+           false),
        "tar header checksum mismatch"},
-      {broken([&](std::string& b) { no_magic(b); no_name(b); }, true), "tar header is not ustar"},
-      {broken([&](std::string& b) { no_name(b); bad_mode(b); }, true), "tar header has no name"},
-      {broken([&](std::string& b) {
-         no_name(b);
-         set_tar_field(b, 345, 155, "Z-Ravelkin");
-       }, true),
+      {broken(
+           [&](std::string& b) {
+             no_magic(b);
+             no_name(b);
+           },
+           true),
+       "tar header is not ustar"},
+      {broken(
+           [&](std::string& b) {
+             no_name(b);
+             bad_mode(b);
+           },
+           true),
        "tar header has no name"},
-      {broken([&](std::string& b) { bad_mode(b); bad_size(b); }, true),
+      {broken(
+           [&](std::string& b) {
+             no_name(b);
+             set_tar_field(b, 345, 155, "Z-Ravelkin");
+           },
+           true),
+       "tar header has no name"},
+      {broken(
+           [&](std::string& b) {
+             bad_mode(b);
+             bad_size(b);
+           },
+           true),
        "tar header mode is not octal"},
       {broken([](std::string& b) { set_tar_field(b, 100, 8, "-000644"); }, true),
        "tar header mode is not octal"},
@@ -181,10 +208,16 @@ TEST(ParseTarHeader, AcceptsBothMagicFormsOnly) {
     std::string magic;
     bool ok;
   } kCases[] = {
-      {std::string("ustar\0" "00", 8), true},
+      {std::string("ustar\0"
+                   "00",
+                   8),
+       true},
       {std::string("ustar  \0", 8), true},
       {std::string("ustarXYZ", 8), true},
-      {std::string("ustaR\0" "00", 8), false},
+      {std::string("ustaR\0"
+                   "00",
+                   8),
+       false},
       {std::string("\0\0\0\0\0\0\0\0", 8), false},  // pre-POSIX layout
   };
   for (const auto& c : kCases) {

@@ -21,6 +21,8 @@ namespace {
 constexpr unsigned kGzipBufferSize = 128 * 1024;
 // Long names and pax headers are read whole into the copy buffer.
 constexpr std::uint64_t kExtensionDataLimit = kCopyBufferSize;
+static_assert(kExtensionDataLimit % kTarBlockSize == 0,
+              "padded extension data must fit the buffer");
 constexpr std::string_view kSparsePrefix = "GNU.sparse.";
 
 // What an L or x header leaves for the member that follows it.
@@ -156,9 +158,11 @@ ExtractStatus read_extension(TarballReader& reader, const TarMember& header) {
     return fail(reader, kRefused, "the tarball has a long name or pax header over 64 KiB");
   }
   if (!add_to_total(reader, header.size)) return fail_cap(reader);
+  // Data and padding fit the copy buffer together, since 64 KiB is a whole
+  // number of blocks.
   const auto size = static_cast<std::size_t>(header.size);
-  if (read_full(reader.file, reader.buffer.data(), size) < size ||
-      !skip_data(reader.file, padded_size(header.size) - header.size, reader.buffer)) {
+  const auto padded = static_cast<std::size_t>(padded_size(header.size));
+  if (read_full(reader.file, reader.buffer.data(), padded) < padded) {
     return fail(reader, kRefused, "the tarball ends inside " + header.name);
   }
 

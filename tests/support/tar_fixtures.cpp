@@ -6,6 +6,7 @@
 #include <cstdio>
 #include <stdexcept>
 
+#include "archive/readers.h"
 #include "support/test_support.h"
 
 namespace zrk::test {
@@ -45,7 +46,10 @@ std::string tar_header(std::string_view name, std::uint64_t size, char type,
   set_tar_field(block, 124, 12, octal(size, 11));
   set_tar_field(block, 136, 12, "00000000000");
   block[156] = type;
-  set_tar_field(block, 257, 8, std::string("ustar\0" "00", 8));
+  set_tar_field(block, 257, 8,
+                std::string("ustar\0"
+                            "00",
+                            8));
   set_tar_field(block, 345, 155, prefix);
   set_tar_checksum(block);
   return block;
@@ -107,6 +111,40 @@ int run_python_tool(const std::string& script, const std::vector<std::string>& a
   std::vector<std::string> argv{"python3", tool_path(script)};
   argv.insert(argv.end(), args.begin(), args.end());
   return run_command(argv, output);
+}
+
+TarballBench::TarballBench() : staging_(dir_.path() / "staging") {
+  std::filesystem::create_directory(staging_);
+}
+
+ExtractStatus TarballBench::extract(const std::string& bytes, Messages* lines,
+                                    const std::string& name) {
+  write_file(dir_.path() / name, bytes);
+  archives_.push_back(name);
+  return extract_file(dir_.path() / name, lines);
+}
+
+ExtractStatus TarballBench::extract_file(const std::filesystem::path& archive, Messages* lines) {
+  return extract_tarball(archive, staging_, lines);
+}
+
+void TarballBench::reset() {
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+    std::filesystem::remove_all(entry.path());
+  }
+  archives_.clear();
+  std::filesystem::create_directory(staging_);
+}
+
+std::vector<std::string> TarballBench::strays() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+    const std::string name = entry.path().filename().string();
+    if (name == "staging") continue;
+    if (std::find(archives_.begin(), archives_.end(), name) != archives_.end()) continue;
+    names.push_back(name);
+  }
+  return names;
 }
 
 }  // namespace zrk::test

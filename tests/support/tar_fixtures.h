@@ -9,6 +9,9 @@
 #include <string_view>
 #include <vector>
 
+#include "archive/extract.h"
+#include "support/test_support.h"
+
 namespace zrk::test {
 
 // A 512-byte ustar header ("ustar" NUL "00") with a valid checksum. The name
@@ -41,5 +44,32 @@ std::string gunzip_bytes(std::string_view data);
 // Runs a script of tests/tools with python3. Returns its exit code.
 int run_python_tool(const std::string& script, const std::vector<std::string>& args,
                     std::string* output = nullptr);
+
+// A temporary folder with an empty "staging" folder, into which archives
+// written beside it are extracted by the tarball reader.
+class TarballBench {
+ public:
+  TarballBench();
+
+  const std::filesystem::path& root() const { return dir_.path(); }
+  const std::filesystem::path& staging() const { return staging_; }
+
+  // Writes `bytes` as the archive `name` beside staging and extracts it.
+  ExtractStatus extract(const std::string& bytes, Messages* lines,
+                        const std::string& name = "u.tgz");
+  ExtractStatus extract_file(const std::filesystem::path& archive, Messages* lines);
+
+  // Removes everything below the bench folder and makes staging empty again.
+  void reset();
+
+  std::map<std::string, std::string> staged() const { return snapshot_tree(staging_); }
+  // Entries of the bench folder itself, apart from staging and the archives.
+  std::vector<std::string> strays() const;
+
+ private:
+  TempDir dir_;
+  std::filesystem::path staging_;
+  std::vector<std::string> archives_;
+};
 
 }  // namespace zrk::test
