@@ -1,7 +1,6 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstring>
 #include <string>
 #include <string_view>
 #include <vector>
