@@ -1,0 +1,107 @@
+#include "archive/tar_header.h"
+
+#include <cstring>
+
+namespace zrk {
+
+namespace {
+
+constexpr std::size_t kNameOffset = 0;
+constexpr std::size_t kNameWidth = 100;
+constexpr std::size_t kModeOffset = 100;
+constexpr std::size_t kModeWidth = 8;
+constexpr std::size_t kSizeOffset = 124;
+constexpr std::size_t kSizeWidth = 12;
+constexpr std::size_t kChecksumOffset = 148;
+constexpr std::size_t kChecksumWidth = 8;
+constexpr std::size_t kTypeOffset = 156;
+constexpr std::size_t kMagicOffset = 257;
+constexpr std::size_t kPrefixOffset = 345;
+constexpr std::size_t kPrefixWidth = 155;
+
+// Above this, one more octal digit would push bits out of 64.
+constexpr std::uint64_t kOctalShiftLimit = 0x1FFFFFFFFFFFFFFFULL;
+
+bool refuse(std::string* reason, const char* text) {
+  if (reason != nullptr) *reason = text;
+  return false;
+}
+
+bool is_blank(unsigned char byte) { return byte == 0x00 || byte == ' '; }
+
+bool is_checksum_byte(std::size_t offset) {
+  return offset >= kChecksumOffset && offset < kChecksumOffset + kChecksumWidth;
+}
+
+// Writers disagree on whether header bytes are signed, so either sum is taken.
+bool checksum_matches(const unsigned char* block, std::uint64_t stored) {
+  std::uint64_t unsigned_sum = 0;
+  std::int64_t signed_sum = 0;
+  for (std::size_t i = 0; i < kTarBlockSize; ++i) {
+    const unsigned char byte = is_checksum_byte(i) ? ' ' : block[i];
+    unsigned_sum += byte;
+    signed_sum += byte < 0x80 ? byte : static_cast<std::int64_t>(byte) - 256;
+  }
+  return stored == unsigned_sum ||
+         (signed_sum >= 0 && stored == static_cast<std::uint64_t>(signed_sum));
+}
+
+}  // namespace
+
+bool parse_octal_field(const unsigned char* bytes, std::size_t width, std::uint64_t* value) {
+  std::size_t i = 0;
+  while (i < width && is_blank(bytes[i])) ++i;
+  std::uint64_t gathered = 0;
+  for (; i < width && bytes[i] >= '0' && bytes[i] <= '7'; ++i) {
+    if (gathered > kOctalShiftLimit) return false;
+    gathered = gathered * 8 + (bytes[i] - '0');
+  }
+  for (; i < width; ++i) {
+    if (!is_blank(bytes[i])) return false;
+  }
+  *value = gathered;
+  return true;
+}
+
+std::string read_header_text(const unsigned char* block, std::size_t offset, std::size_t width) {
+  const unsigned char* start = block + offset;
+  const void* nul = std::memchr(start, 0, width);
+  const std::size_t length =
+      nul == nullptr ? width
+                     : static_cast<std::size_t>(static_cast<const unsigned char*>(nul) - start);
+  return std::string(reinterpret_cast<const char*>(start), length);
+}
+
+bool parse_tar_header(const unsigned char* block, TarMember* member, std::string* reason) {
+  if (block == nullptr || member == nullptr) return refuse(reason, "no tar header");
+
+  std::uint64_t checksum = 0;
+  if (!parse_octal_field(block + kChecksumOffset, kChecksumWidth, &checksum)) {
+    return refuse(reason, "tar header checksum is not octal");
+  }
+  if (!checksum_matches(block, checksum)) return refuse(reason, "tar header checksum mismatch");
+  if (std::memcmp(block + kMagicOffset, "ustar", 5) != 0) {
+    return refuse(reason, "tar header is not ustar");
+  }
+
+  const std::string name = read_header_text(block, kNameOffset, kNameWidth);
+  const std::string prefix = read_header_text(block, kPrefixOffset, kPrefixWidth);
+  if (name.empty()) return refuse(reason, "tar header has no name");
+
+  std::uint64_t mode = 0;
+  if (!parse_octal_field(block + kModeOffset, kModeWidth, &mode)) {
+    return refuse(reason, "tar header mode is not octal");
+  }
+  std::uint64_t size = 0;
+  if (!parse_octal_field(block + kSizeOffset, kSizeWidth, &size)) {
+    return refuse(reason, "tar header size is not octal");
+  }
+
+  member->name = prefix.empty() ? name : prefix + "/" + name;
+  member->size = size;
+  member->mode = static_cast<std::uint32_t>(mode);
+  member->type = block[kTypeOffset] == 0 ? '0' : static_cast<char>(block[kTypeOffset]);
+  return true;
+}
+
+}  // namespace zrk

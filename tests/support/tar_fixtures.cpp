@@ -1,0 +1,150 @@
+#include "support/tar_fixtures.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <stdexcept>
+
+#include "archive/readers.h"
+#include "support/test_support.h"
+
+namespace zrk::test {
+
+namespace {
+
+std::string octal(std::uint64_t value, std::size_t digits) {
+  std::string text(digits, '0');
+  for (std::size_t i = digits; i > 0 && value > 0; --i, value /= 8) {
+    text[i - 1] = static_cast<char>('0' + value % 8);
+  }
+  return text;
+}
+
+}  // namespace
+
+void set_tar_field(std::string& block, std::size_t offset, std::size_t width,
+                   std::string_view text) {
+  block.replace(offset, width, std::string(width, '\0'));
+  block.replace(offset, std::min(width, text.size()), text.substr(0, width));
+}
+
+void set_tar_checksum(std::string& block) {
+  set_tar_field(block, 148, 8, "        ");
+  std::uint64_t sum = 0;
+  for (const char c : block) sum += static_cast<unsigned char>(c);
+  set_tar_field(block, 148, 8, octal(sum, 6) + std::string("\0 ", 2));
+}
+
+std::string tar_header(std::string_view name, std::uint64_t size, char type,
+                       std::string_view prefix) {
+  std::string block(512, '\0');
+  set_tar_field(block, 0, 100, name);
+  set_tar_field(block, 100, 8, "0000644");
+  set_tar_field(block, 108, 8, "0000000");
+  set_tar_field(block, 116, 8, "0000000");
+  set_tar_field(block, 124, 12, octal(size, 11));
+  set_tar_field(block, 136, 12, "00000000000");
+  block[156] = type;
+  set_tar_field(block, 257, 8,
+                std::string("ustar\0"
+                            "00",
+                            8));
+  set_tar_field(block, 345, 155, prefix);
+  set_tar_checksum(block);
+  return block;
+}
+
+std::string tar_padding(std::uint64_t size) { return std::string((512 - size % 512) % 512, '\0'); }
+
+std::string tar_member(std::string_view name, std::string_view data, char type) {
+  return tar_header(name, data.size(), type) + std::string(data) + tar_padding(data.size());
+}
+
+std::string tar_end() { return std::string(1024, '\0'); }
+
+std::string pax_record(std::string_view key, std::string_view value) {
+  const std::size_t body = 1 + key.size() + 1 + value.size() + 1;
+  std::size_t length = body + 1;
+  while (std::to_string(length).size() + body != length) ++length;
+  return std::to_string(length) + " " + std::string(key) + "=" + std::string(value) + "\n";
+}
+
+std::string gzip_bytes(std::string_view data, int level) {
+  z_stream stream{};
+  if (deflateInit2(&stream, level, Z_DEFLATED, 15 + 16, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    throw std::runtime_error("deflateInit2 failed");
+  }
+  std::string out(deflateBound(&stream, data.size()), '\0');
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = static_cast<uInt>(data.size());
+  stream.next_out = reinterpret_cast<Bytef*>(out.data());
+  stream.avail_out = static_cast<uInt>(out.size());
+  const int result = deflate(&stream, Z_FINISH);
+  out.resize(stream.total_out);
+  deflateEnd(&stream);
+  if (result != Z_STREAM_END) throw std::runtime_error("deflate failed");
+  return out;
+}
+
+std::string gunzip_bytes(std::string_view data) {
+  z_stream stream{};
+  if (inflateInit2(&stream, 15 + 32) != Z_OK) throw std::runtime_error("inflateInit2 failed");
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
+  stream.avail_in = static_cast<uInt>(data.size());
+  std::string out;
+  char chunk[16384];
+  int result = Z_OK;
+  while (result == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(chunk);
+    stream.avail_out = sizeof chunk;
+    result = inflate(&stream, Z_NO_FLUSH);
+    out.append(chunk, sizeof chunk - stream.avail_out);
+  }
+  inflateEnd(&stream);
+  if (result != Z_STREAM_END) throw std::runtime_error("inflate failed");
+  return out;
+}
+
+int run_python_tool(const std::string& script, const std::vector<std::string>& args,
+                    std::string* output) {
+  std::vector<std::string> argv{"python3", tool_path(script)};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_command(argv, output);
+}
+
+TarballBench::TarballBench() : staging_(dir_.path() / "staging") {
+  std::filesystem::create_directory(staging_);
+}
+
+ExtractStatus TarballBench::extract(const std::string& bytes, Messages* lines,
+                                    const std::string& name) {
+  write_file(dir_.path() / name, bytes);
+  archives_.push_back(name);
+  return extract_file(dir_.path() / name, lines);
+}
+
+ExtractStatus TarballBench::extract_file(const std::filesystem::path& archive, Messages* lines) {
+  return extract_tarball(archive, staging_, lines);
+}
+
+void TarballBench::reset() {
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+    std::filesystem::remove_all(entry.path());
+  }
+  archives_.clear();
+  std::filesystem::create_directory(staging_);
+}
+
+std::vector<std::string> TarballBench::strays() const {
+  std::vector<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(dir_.path())) {
+    const std::string name = entry.path().filename().string();
+    if (name == "staging") continue;
+    if (std::find(archives_.begin(), archives_.end(), name) != archives_.end()) continue;
+    names.push_back(name);
+  }
+  return names;
+}
+
+}  // namespace zrk::test

@@ -1,0 +1,53 @@
+#!/usr/bin/env python3
+"""Writes a gzip-compressed tarball with Python's tarfile module.
+
+  make_tarball.py OUT FORMAT [--tree ROOT] [--file NAME=TEXT]... [--symlink NAME=TARGET]...
+                  [--hardlink NAME=TARGET]...
+
+FORMAT is ustar, gnu or pax. --tree adds ROOT/Z-Ravelkin recursively under the
+name Z-Ravelkin; the other options add single members with exactly the given
+name, in the order given, after the tree.
+"""
+import argparse
+import io
+import os
+import tarfile
+
+FORMATS = {"ustar": tarfile.USTAR_FORMAT, "gnu": tarfile.GNU_FORMAT, "pax": tarfile.PAX_FORMAT}
+
+
+def split(spec):
+    name, _, value = spec.partition("=")
+    return name, value
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("out")
+    parser.add_argument("format", choices=sorted(FORMATS))
+    parser.add_argument("--tree")
+    parser.add_argument("--file", action="append", default=[])
+    parser.add_argument("--symlink", action="append", default=[])
+    parser.add_argument("--hardlink", action="append", default=[])
+    args = parser.parse_args()
+
+    with tarfile.open(args.out, "w:gz", format=FORMATS[args.format], encoding="utf-8") as tar:
+        if args.tree:
+            tar.add(os.path.join(args.tree, "Z-Ravelkin"), arcname="Z-Ravelkin")
+        for spec in args.file:
+            name, text = split(spec)
+            data = text.encode("utf-8")
+            info = tarfile.TarInfo(name)
+            info.size = len(data)
+            tar.addfile(info, io.BytesIO(data))
+        for kind, specs in ((tarfile.SYMTYPE, args.symlink), (tarfile.LNKTYPE, args.hardlink)):
+            for spec in specs:
+                name, target = split(spec)
+                info = tarfile.TarInfo(name)
+                info.type = kind
+                info.linkname = target
+                tar.addfile(info)
+
+
+if __name__ == "__main__":
+    main()
