@@ -49,7 +49,8 @@ bool parse_options(const std::vector<std::string>& args, UpdateOptions* options,
     }
     const std::string& value = args[i + 1];
     if (target != nullptr) {
-      *target = from_utf8(value);
+      // Text that is not UTF-8 counts as empty, as it would from the entry.
+      *target = is_valid_utf8(value) ? from_utf8(value) : std::filesystem::path();
     } else if (!parse_pid(value, &options->pid)) {
       *error = "not a process id: " + value;
       return false;

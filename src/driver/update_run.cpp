@@ -108,8 +108,7 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
   for (const std::string& folder : {staging, backup}) {
     std::filesystem::remove_all(from_utf8(folder), ec);
     if (ec) {
-      log_line(log, "zrk-update: could not remove %s: %s", folder.c_str(),
-               ec.message().c_str());
+      log_line(log, "zrk-update: could not remove %s: %s", folder.c_str(), ec.message().c_str());
     }
   }
 

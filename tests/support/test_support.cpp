@@ -1,13 +1,19 @@
 #include "support/test_support.h"
 
+#include <gtest/gtest.h>
+
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <signal.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <thread>
 
 extern char** environ;
 
@@ -87,6 +93,57 @@ int run_command(const std::vector<std::string>& argv, std::string* output) {
   while (waitpid(pid, &status, 0) < 0) {
   }
   return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+ChildProcess::ChildProcess(const std::vector<std::string>& argv) {
+  std::vector<char*> raw;
+  for (const std::string& arg : argv) raw.push_back(const_cast<char*>(arg.c_str()));
+  raw.push_back(nullptr);
+  pid_t pid = -1;
+  if (posix_spawnp(&pid, raw[0], nullptr, nullptr, raw.data(), environ) != 0) {
+    throw std::runtime_error("cannot start " + argv[0]);
+  }
+  pid_ = pid;
+}
+
+ChildProcess::~ChildProcess() {
+  if (!reaped_) {
+    kill(pid_, SIGKILL);
+    wait();
+  }
+}
+
+int ChildProcess::wait() {
+  int status = 0;
+  while (waitpid(pid_, &status, 0) < 0) {
+  }
+  reaped_ = true;
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+int gone_pid() {
+  ChildProcess child({"true"});
+  child.wait();
+  return child.pid();
+}
+
+bool wait_for_file(const std::filesystem::path& path, double seconds) {
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::duration<double>(seconds);
+  while (!std::filesystem::exists(path)) {
+    if (std::chrono::steady_clock::now() > deadline) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return true;
+}
+
+ScopedImmutable::ScopedImmutable(std::filesystem::path path) : path_(std::move(path)) {
+  std::string output;
+  active_ = run_command({"chattr", "+i", path_.string()}, &output) == 0;
+  if (!active_) ADD_FAILURE() << "chattr +i " << path_ << " failed: " << output;
+}
+
+ScopedImmutable::~ScopedImmutable() {
+  if (active_) run_command({"chattr", "-i", path_.string()});
 }
 
 int run_updater(const std::vector<std::string>& args) {

@@ -39,6 +39,47 @@ std::map<std::string, std::string> snapshot_tree(const std::filesystem::path& ro
 // into `output` when given.
 int run_command(const std::vector<std::string>& argv, std::string* output = nullptr);
 
+// A process started in the background; killed and reaped when the object goes
+// away unless wait() reaped it first.
+class ChildProcess {
+ public:
+  explicit ChildProcess(const std::vector<std::string>& argv);
+  ~ChildProcess();
+  ChildProcess(const ChildProcess&) = delete;
+  ChildProcess& operator=(const ChildProcess&) = delete;
+
+  int pid() const { return pid_; }
+  // Waits for the process and returns its exit code (-1 when killed).
+  int wait();
+
+ private:
+  int pid_ = -1;
+  bool reaped_ = false;
+};
+
+// The pid of a process that has ended and been reaped: it names no process.
+int gone_pid();
+
+// Waits up to `seconds` for `path` to exist.
+bool wait_for_file(const std::filesystem::path& path, double seconds = 5.0);
+
+// Sets the immutable attribute (chattr +i) on `path` for the object's life, so
+// that even root cannot rename, remove or add entries there. The test fails
+// when the attribute cannot be set.
+class ScopedImmutable {
+ public:
+  explicit ScopedImmutable(std::filesystem::path path);
+  ~ScopedImmutable();
+  ScopedImmutable(const ScopedImmutable&) = delete;
+  ScopedImmutable& operator=(const ScopedImmutable&) = delete;
+
+  bool active() const { return active_; }
+
+ private:
+  std::filesystem::path path_;
+  bool active_ = false;
+};
+
 // Runs the zrk-update binary under test with `args` after the program name.
 int run_updater(const std::vector<std::string>& args);
 

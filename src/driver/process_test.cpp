@@ -1,0 +1,128 @@
+#include "driver/process.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+#include <sys/syscall.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <thread>
+
+#include "driver/update_log.h"
+#include "support/test_support.h"
+
+namespace zrk {
+namespace {
+
+using test::ChildProcess;
+using test::TempDir;
+
+struct WaitResult {
+  bool went_on;
+  std::vector<std::string> lines;
+};
+
+WaitResult wait_logged(std::int32_t pid, int limit_ms) {
+  TempDir dir;
+  SharedFile log = open_update_log(dir.path());
+  const bool went_on = wait_for_game(log.get(), pid, limit_ms);
+  log.reset();
+  return {went_on, test::read_log_messages(dir / "update.log")};
+}
+
+TEST(WaitForGame, GoesOnWhenTheGameEndsInTime) {
+  ChildProcess game({"sleep", "0.3"});
+  const auto start = std::chrono::steady_clock::now();
+  const WaitResult result = wait_logged(game.pid(), 5000);
+  EXPECT_TRUE(result.went_on);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
+  EXPECT_EQ(result.lines,
+            std::vector<std::string>{"zrk-update: waiting for pid " + std::to_string(game.pid())});
+}
+
+TEST(WaitForGame, GivesUpOnAGameThatOutlivesTheLimit) {
+  ChildProcess game({"sleep", "30"});
+  const std::string pid = std::to_string(game.pid());
+  const WaitResult result = wait_logged(game.pid(), 1000);
+  EXPECT_FALSE(result.went_on);
+  EXPECT_EQ(result.lines, (std::vector<std::string>{"zrk-update: waiting for pid " + pid,
+                                                    "pid " + pid + " is still running after 1 s"}));
+}
+
+TEST(WaitForGame, AProcessThatIsGoneNeedsNoWait) {
+  for (const std::int32_t pid : {test::gone_pid(), std::int32_t{2147483647}}) {
+    const WaitResult result = wait_logged(pid, 60000);
+    EXPECT_TRUE(result.went_on);
+    const std::string text = std::to_string(pid);
+    EXPECT_EQ(result.lines, (std::vector<std::string>{"zrk-update: waiting for pid " + text,
+                                                      "pid " + text + " is gone (error 3)"}));
+  }
+}
+
+TEST(WaitForGame, RefusesAnIdThatCannotBeWaitedFor) {
+  // A thread that is not its process's leader cannot be opened as a process.
+  std::atomic<long> tid{0};
+  std::atomic<bool> done{false};
+  std::thread worker([&] {
+    tid = syscall(SYS_gettid);
+    while (!done) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  });
+  while (tid == 0) std::this_thread::yield();
+  const WaitResult result = wait_logged(static_cast<std::int32_t>(tid), 1000);
+  done = true;
+  worker.join();
+  EXPECT_FALSE(result.went_on);
+  const std::string text = std::to_string(tid);
+  // The error number depends on the kernel (EINVAL, lately ENOENT); the verdict does not.
+  ASSERT_EQ(result.lines.size(), 2u);
+  EXPECT_EQ(result.lines[0], "zrk-update: waiting for pid " + text);
+  EXPECT_THAT(result.lines[1], ::testing::MatchesRegex("pid " + text +
+                                                       " cannot be opened \\(error [0-9]+\\), "
+                                                       "not installing"));
+  EXPECT_NE(result.lines[1], "pid " + text + " cannot be opened (error 3), not installing");
+}
+
+class StartProgram : public ::testing::Test {
+ protected:
+  // A program that records the folder it was started in.
+  std::filesystem::path make_game(const std::string& relative) {
+    const std::filesystem::path program = dir_ / relative;
+    test::write_file(program, "#!/bin/sh\npwd > '" + record_.string() + "'\n");
+    std::filesystem::permissions(program, std::filesystem::perms::owner_all);
+    return program;
+  }
+
+  TempDir dir_;
+  std::filesystem::path record_ = dir_ / "started-in";
+  std::filesystem::path install_ = dir_ / "install folder";
+};
+
+TEST_F(StartProgram, StartsInTheInstallFolderFromAPathWithBlanks) {
+  std::filesystem::create_directories(install_);
+  ASSERT_TRUE(start_program(make_game("my games/Z Ravelkin.sh"), install_));
+  ASSERT_TRUE(test::wait_for_file(record_));
+  test::wait_for_file(record_.string() + ".never", 0.2);  // let the shell finish writing
+  EXPECT_EQ(test::read_file(record_), install_.string() + "\n");
+}
+
+TEST_F(StartProgram, ResolvesARelativePathAgainstTheUpdatersFolderNotTheInstallFolder) {
+  std::filesystem::create_directories(install_);
+  const std::filesystem::path game = make_game("game.sh");
+  test::write_file(install_ / "game.sh", "#!/bin/sh\nexit 0\n");  // must not be the one started
+  const std::filesystem::path relative =
+      std::filesystem::relative(game, std::filesystem::current_path());
+  ASSERT_TRUE(relative.is_relative());
+  ASSERT_TRUE(start_program(relative, install_));
+  EXPECT_TRUE(test::wait_for_file(record_));
+}
+
+TEST_F(StartProgram, FailsForAProgramThatCannotBeExecuted) {
+  std::filesystem::create_directories(install_);
+  test::write_file(dir_ / "plain.txt", "not a program");
+  EXPECT_FALSE(start_program(dir_ / "missing.exe", install_));
+  EXPECT_FALSE(start_program(dir_ / "plain.txt", install_));
+  EXPECT_FALSE(start_program(make_game("game.sh"), dir_ / "no such folder"));
+}
+
+}  // namespace
+}  // namespace zrk
