@@ -12,7 +12,7 @@ namespace zrk {
 namespace {
 
 TEST(Payload, GameProgramIsTheFirstRow) {
-  EXPECT_EQ(game_exe_name(), kShippedPayload[0]);
+  EXPECT_STREQ(game_exe_name(), kShippedPayload[0]);
   EXPECT_STREQ(game_exe_name(), "Z-Ravelkin.exe");
 }
 
