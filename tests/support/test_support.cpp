@@ -50,7 +50,7 @@ std::map<std::string, std::string> snapshot_tree(const std::filesystem::path& ro
   if (!std::filesystem::exists(root)) return tree;
   for (auto it = std::filesystem::recursive_directory_iterator(root);
        it != std::filesystem::recursive_directory_iterator(); ++it) {
-    const std::string key = std::filesystem::relative(it->path(), root).generic_string();
+    const std::string key = it->path().lexically_relative(root).generic_string();
     if (it->is_symlink()) {
       tree[key] = "link:" + std::filesystem::read_symlink(it->path()).string();
     } else if (it->is_directory()) {

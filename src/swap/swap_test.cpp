@@ -1,0 +1,304 @@
+#include "swap/swap.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/fake_fs.h"
+
+namespace zrk {
+namespace {
+
+using test::FakeFs;
+using test::FsOp;
+using Tree = std::map<std::string, std::string>;
+using Lines = std::vector<std::string>;
+
+constexpr const char* kInstall = "/g";
+constexpr const char* kStaging = "/u/staging";
+constexpr const char* kBackup = "/u/backup";
+
+const std::string kIgnoredReadme = "ignored readme.txt: not part of the shipped payload";
+
+// Three payload items in staged order: zravelkin.pak (installed before), COPYING
+// (new) and typefaces (an installed folder), with readme.txt ignored between
+// them and a save file that no swap may touch.
+class ThreeItemSwap : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    fs.add_file("/g/Z-Ravelkin.exe", "game v1");
+    fs.add_file("/g/zravelkin.pak", "pak v1");
+    fs.add_file("/g/typefaces/sans.ttf", "sans v1");
+    fs.add_file("/g/typefaces/mono.ttf", "mono v1");
+    fs.add_file("/g/saves/slot1.sav", "my progress");
+    fs.add_file("/u/staging/zravelkin.pak", "pak v2");
+    fs.add_file("/u/staging/readme.txt", "read me");
+    fs.add_file("/u/staging/COPYING", "licence v2");
+    fs.add_file("/u/staging/typefaces/sans.ttf", "sans v2");
+    install_before = fs.tree(kInstall);
+    staging_before = fs.tree(kStaging);
+  }
+
+  void run(Messages* messages) {
+    swap_payload(&outcome, &fs, kInstall, kStaging, kBackup, kStaged, messages);
+  }
+
+  const std::vector<std::string> kStaged = {"zravelkin.pak", "readme.txt", "COPYING", "typefaces"};
+  FakeFs fs;
+  Tree install_before;
+  Tree staging_before;
+  SwapOutcome outcome;
+  Messages lines;
+};
+
+TEST_F(ThreeItemSwap, SwapsEveryPayloadItemAndKeepsTheReplacedOnesInBackup) {
+  fs.add_file("/u/backup/stale.bin", "left by an earlier run");
+  run(&lines);
+
+  EXPECT_EQ(outcome.status, kSwapOk);
+  EXPECT_EQ(outcome.failed_at, "");
+  EXPECT_TRUE(outcome.rollback_complete);
+  EXPECT_EQ(lines, (Lines{kIgnoredReadme, "installed zravelkin.pak", "installed COPYING",
+                          "installed typefaces"}));
+  EXPECT_EQ(fs.tree(kInstall), (Tree{{"COPYING", "file:licence v2"},
+                                     {"Z-Ravelkin.exe", "file:game v1"},
+                                     {"saves", "dir"},
+                                     {"saves/slot1.sav", "file:my progress"},
+                                     {"typefaces", "dir"},
+                                     {"typefaces/sans.ttf", "file:sans v2"},
+                                     {"zravelkin.pak", "file:pak v2"}}));
+  // Only the replaced items are backed up; the earlier backup's content is gone.
+  EXPECT_EQ(fs.tree(kBackup), (Tree{{"typefaces", "dir"},
+                                    {"typefaces/mono.ttf", "file:mono v1"},
+                                    {"typefaces/sans.ttf", "file:sans v1"},
+                                    {"zravelkin.pak", "file:pak v1"}}));
+  EXPECT_EQ(fs.tree(kStaging), (Tree{{"readme.txt", "file:read me"}}));
+  EXPECT_EQ(
+      fs.calls(),
+      (Lines{"exists /g/zravelkin.pak", "exists /g/COPYING", "exists /g/typefaces",
+             "remove_all /u/backup", "create_directories /u/backup",
+             "rename /g/zravelkin.pak /u/backup/zravelkin.pak",
+             "rename /u/staging/zravelkin.pak /g/zravelkin.pak",
+             "rename /u/staging/COPYING /g/COPYING", "rename /g/typefaces /u/backup/typefaces",
+             "rename /u/staging/typefaces /g/typefaces"}));
+}
+
+TEST_F(ThreeItemSwap, WithoutAMessageListBehavesTheSame) {
+  run(nullptr);
+  EXPECT_EQ(outcome.status, kSwapOk);
+  EXPECT_EQ(fs.tree(kInstall).at("zravelkin.pak"), "file:pak v2");
+  EXPECT_EQ(fs.tree(kStaging), (Tree{{"readme.txt", "file:read me"}}));
+}
+
+struct InjectedFault {
+  std::string call;  // the call that fails, as the fake records it
+  std::int32_t status;
+  std::string failed_at;
+  Lines lines;
+  Tree staging_after;  // only checked when the install folder is restored
+};
+
+// Every call a successful run makes (besides the existence checks) is made to
+// fail in turn. A single fault never hits the undo, so the rollback is always
+// complete and the install folder must come back byte for byte.
+TEST_F(ThreeItemSwap, AnySingleFailingCallIsRolledBackCompletely) {
+  const std::string kFailedPak = "swap failed at zravelkin.pak, undoing the completed moves";
+  const std::string kFailedCopying = "swap failed at COPYING, undoing the completed moves";
+  const std::string kFailedFonts = "swap failed at typefaces, undoing the completed moves";
+  const std::string kRemovedCopying = "removed COPYING, which the archive had just added";
+  const Tree kReadmeAndFonts = {
+      {"readme.txt", "file:read me"}, {"typefaces", "dir"}, {"typefaces/sans.ttf", "file:sans v2"}};
+  Tree pak_moved_in_and_cleared = staging_before;
+  pak_moved_in_and_cleared.erase("zravelkin.pak");
+  const std::vector<InjectedFault> kFaults = {
+      {"remove_all /u/backup",
+       kSwapOk,
+       "",
+       {kIgnoredReadme, "installed zravelkin.pak", "installed COPYING", "installed typefaces"},
+       {}},
+      {"create_directories /u/backup",
+       kSwapFailed,
+       "",
+       {kIgnoredReadme, "cannot create /u/backup"},
+       staging_before},
+      {"rename /g/zravelkin.pak /u/backup/zravelkin.pak",
+       kSwapFailed,
+       "zravelkin.pak",
+       {kIgnoredReadme, kFailedPak},
+       staging_before},
+      {"rename /u/staging/zravelkin.pak /g/zravelkin.pak",
+       kSwapFailed,
+       "zravelkin.pak",
+       {kIgnoredReadme, kFailedPak, "restored zravelkin.pak"},
+       staging_before},
+      {"rename /u/staging/COPYING /g/COPYING",
+       kSwapFailed,
+       "COPYING",
+       {kIgnoredReadme, "installed zravelkin.pak", kFailedCopying, kRemovedCopying,
+        "restored zravelkin.pak"},
+       pak_moved_in_and_cleared},
+      {"rename /g/typefaces /u/backup/typefaces",
+       kSwapFailed,
+       "typefaces",
+       {kIgnoredReadme, "installed zravelkin.pak", "installed COPYING", kFailedFonts,
+        kRemovedCopying, "restored zravelkin.pak"},
+       kReadmeAndFonts},
+      {"rename /u/staging/typefaces /g/typefaces",
+       kSwapFailed,
+       "typefaces",
+       {kIgnoredReadme, "installed zravelkin.pak", "installed COPYING", kFailedFonts,
+        "restored typefaces", kRemovedCopying, "restored zravelkin.pak"},
+       kReadmeAndFonts},
+  };
+
+  // The sweep is driven by the calls a clean run makes, so a call added to the
+  // swap without a row here fails the test.
+  FakeFs clean = fs;
+  SwapOutcome ignored;
+  swap_payload(&ignored, &clean, kInstall, kStaging, kBackup, kStaged, nullptr);
+  std::map<FsOp, int> counts;
+  size_t row = 0;
+  for (const std::string& call : clean.calls()) {
+    const std::string verb = call.substr(0, call.find(' '));
+    if (verb == "exists") continue;
+    const FsOp op = verb == "rename"       ? FsOp::kRename
+                    : verb == "remove_all" ? FsOp::kRemoveAll
+                                           : FsOp::kCreateDirectories;
+    const int nth = ++counts[op];
+    ASSERT_LT(row, kFaults.size()) << "no row for " << call;
+    const InjectedFault& fault = kFaults[row++];
+    ASSERT_EQ(fault.call, call);
+    SCOPED_TRACE(call);
+
+    FakeFs faulty = fs;
+    faulty.fail_call(op, nth);
+    SwapOutcome got;
+    Messages got_lines;
+    swap_payload(&got, &faulty, kInstall, kStaging, kBackup, kStaged, &got_lines);
+
+    EXPECT_EQ(got.status, fault.status);
+    EXPECT_EQ(got.failed_at, fault.failed_at);
+    EXPECT_TRUE(got.rollback_complete);
+    EXPECT_EQ(got_lines, fault.lines);
+    if (fault.status == kSwapOk) continue;
+    EXPECT_EQ(faulty.tree(kInstall), install_before);
+    EXPECT_EQ(faulty.tree(kStaging), fault.staging_after);
+    EXPECT_TRUE(faulty.tree(kBackup).empty());
+  }
+  EXPECT_EQ(row, kFaults.size());
+}
+
+TEST_F(ThreeItemSwap, AnItemThatCannotBeClearedKeepsItsBackupAndTheUndoGoesOn) {
+  fs.fail_call(FsOp::kRename, 5);     // typefaces' move-in
+  fs.fail_call(FsOp::kRemoveAll, 2);  // the undo's clearing of typefaces
+  run(&lines);
+
+  EXPECT_EQ(outcome.status, kSwapFailed);
+  EXPECT_EQ(outcome.failed_at, "typefaces");
+  EXPECT_FALSE(outcome.rollback_complete);
+  EXPECT_EQ(lines,
+            (Lines{kIgnoredReadme, "installed zravelkin.pak", "installed COPYING",
+                   "swap failed at typefaces, undoing the completed moves",
+                   "could not clear typefaces before restoring it",
+                   "removed COPYING, which the archive had just added", "restored zravelkin.pak"}));
+  Tree expected = install_before;
+  expected.erase("typefaces");
+  expected.erase("typefaces/sans.ttf");
+  expected.erase("typefaces/mono.ttf");
+  EXPECT_EQ(fs.tree(kInstall), expected);
+  EXPECT_EQ(fs.tree(kBackup), (Tree{{"typefaces", "dir"},
+                                    {"typefaces/mono.ttf", "file:mono v1"},
+                                    {"typefaces/sans.ttf", "file:sans v1"}}));
+}
+
+TEST_F(ThreeItemSwap, ABackupThatCannotBeMovedBackIsReportedAndTheUndoGoesOn) {
+  fs.fail_call(FsOp::kRename, 5);  // typefaces' move-in
+  fs.fail_call(FsOp::kRename, 6);  // moving typefaces back from the backup
+  run(&lines);
+
+  EXPECT_EQ(outcome.status, kSwapFailed);
+  EXPECT_EQ(outcome.failed_at, "typefaces");
+  EXPECT_FALSE(outcome.rollback_complete);
+  EXPECT_EQ(lines,
+            (Lines{kIgnoredReadme, "installed zravelkin.pak", "installed COPYING",
+                   "swap failed at typefaces, undoing the completed moves",
+                   "could not restore typefaces from the backup",
+                   "removed COPYING, which the archive had just added", "restored zravelkin.pak"}));
+  EXPECT_EQ(fs.tree(kInstall).count("typefaces"), 0u);
+  EXPECT_EQ(fs.tree(kInstall).at("zravelkin.pak"), "file:pak v1");
+  EXPECT_EQ(fs.tree(kBackup).at("typefaces/mono.ttf"), "file:mono v1");
+}
+
+TEST(SwapPayload, WithoutAFileSystemReportsNoFsAndSaysNothing) {
+  SwapOutcome outcome;
+  outcome.status = kSwapFailed;  // filled from scratch
+  outcome.failed_at = "stale";
+  outcome.rollback_complete = false;
+  Messages lines;
+  swap_payload(&outcome, nullptr, kInstall, kStaging, kBackup, {"Z-Ravelkin.exe"}, &lines);
+  EXPECT_EQ(outcome.status, kSwapNoFs);
+  EXPECT_EQ(outcome.failed_at, "");
+  EXPECT_TRUE(outcome.rollback_complete);
+  EXPECT_TRUE(lines.empty());
+}
+
+TEST(SwapPayload, NothingFromThePayloadTouchesNoFolder) {
+  FakeFs fs;
+  fs.add_file("/u/staging/z-ravelkin.exe", "case differs");
+  fs.add_file("/u/staging/CREDITS ", "trailing blank");
+  SwapOutcome outcome;
+  Messages lines;
+  swap_payload(&outcome, &fs, kInstall, kStaging, kBackup, {"z-ravelkin.exe", "CREDITS "}, &lines);
+  EXPECT_EQ(outcome.status, kSwapNoPayload);
+  EXPECT_EQ(outcome.failed_at, "");
+  EXPECT_TRUE(outcome.rollback_complete);
+  EXPECT_EQ(lines, (Lines{"ignored z-ravelkin.exe: not part of the shipped payload",
+                          "ignored CREDITS : not part of the shipped payload",
+                          "the archive holds no payload item"}));
+  EXPECT_TRUE(fs.calls().empty());
+}
+
+// The line names the backup folder exactly as passed, trailing separator and
+// all, while the item paths are joined without a doubled separator.
+TEST(SwapPayload, BackupFolderThatCannotBeCreatedStopsBeforeAnyMove) {
+  FakeFs fs;
+  fs.add_file("/g/Z-Ravelkin.exe", "game v1");
+  fs.add_file("/u/staging/Z-Ravelkin.exe", "game v2");
+  fs.add_file("/u", "a file where the work folder belongs");
+  SwapOutcome outcome;
+  Messages lines;
+  swap_payload(&outcome, &fs, "/g/", kStaging, "/u/backup/", {"notes.txt", "Z-Ravelkin.exe"},
+               &lines);
+  EXPECT_EQ(outcome.status, kSwapFailed);
+  EXPECT_EQ(outcome.failed_at, "");
+  EXPECT_TRUE(outcome.rollback_complete);
+  EXPECT_EQ(lines, (Lines{"ignored notes.txt: not part of the shipped payload",
+                          "cannot create /u/backup/"}));
+  EXPECT_EQ(fs.calls(), (Lines{"exists /g/Z-Ravelkin.exe", "remove_all /u/backup/",
+                               "create_directories /u/backup/"}));
+  EXPECT_EQ(fs.tree("/g"), (Tree{{"Z-Ravelkin.exe", "file:game v1"}}));
+}
+
+TEST(SwapPayload, MovesFollowTheStagedOrderNotThePayloadTable) {
+  FakeFs fs;
+  fs.add_folder(kInstall);
+  fs.add_file("/u/staging/CREDITS/a.txt", "a");
+  fs.add_file("/u/staging/Z-Ravelkin.exe", "game");
+  fs.add_file("/u/staging/typefaces", "a file named like the font folder");
+  SwapOutcome outcome;
+  Messages lines;
+  swap_payload(&outcome, &fs, kInstall, kStaging, kBackup,
+               {"CREDITS", "typefaces", "Z-Ravelkin.exe"}, &lines);
+  EXPECT_EQ(outcome.status, kSwapOk);
+  EXPECT_EQ(lines, (Lines{"installed CREDITS", "installed typefaces", "installed Z-Ravelkin.exe"}));
+  EXPECT_EQ(fs.tree(kInstall), (Tree{{"CREDITS", "dir"},
+                                     {"CREDITS/a.txt", "file:a"},
+                                     {"Z-Ravelkin.exe", "file:game"},
+                                     {"typefaces", "file:a file named like the font folder"}}));
+}
+
+}  // namespace
+}  // namespace zrk

@@ -1,0 +1,317 @@
+// The real zrk-update binary applying .tar.gz updates to an install folder:
+// the swap, its rollback, the marker, the clean-up and the relaunch.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
+#include "swap/payload.h"
+
+namespace zrk {
+namespace {
+
+namespace stdfs = std::filesystem;
+using test::read_file;
+using test::snapshot_tree;
+using test::TempDir;
+using test::write_file;
+using Lines = std::vector<std::string>;
+using Tree = std::map<std::string, std::string>;
+
+// Archive members below the top folder "Z-Ravelkin/": a path ending in "/"
+// is a folder, anything else a file with the given content.
+using Members = std::map<std::string, std::string>;
+
+// Keeps `path` a mount point of itself for the object's life, so that renaming
+// it fails with EBUSY even for root. The test fails when the mount cannot be
+// made.
+class ScopedBindMount {
+ public:
+  explicit ScopedBindMount(stdfs::path path) : path_(std::move(path)) {
+    std::string output;
+    active_ = test::run_command({"mount", "--bind", path_.string(), path_.string()}, &output) == 0;
+    if (!active_) ADD_FAILURE() << "mount --bind " << path_ << " failed: " << output;
+  }
+  ~ScopedBindMount() {
+    if (active_) test::run_command({"umount", path_.string()});
+  }
+  ScopedBindMount(const ScopedBindMount&) = delete;
+  ScopedBindMount& operator=(const ScopedBindMount&) = delete;
+
+ private:
+  stdfs::path path_;
+  bool active_ = false;
+};
+
+std::string top_name(const std::string& member) { return member.substr(0, member.find('/')); }
+
+class SwapEndToEnd : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    write_file(install_ / "Z-Ravelkin.exe", "game v1");
+    write_file(install_ / "zravelkin.pak", "pak v1");
+    write_file(install_ / "typefaces" / "old.ttf", "old font");
+    write_file(install_ / "saves" / "slot1.sav", "level 7");
+    write_file(install_ / "settings.ini", "volume=3");
+    write_file(game_, "#!/bin/sh\npwd > \"" + started_.string() + "\"\n");
+    stdfs::permissions(game_, stdfs::perms::owner_all);
+    before_ = installed_tree();
+  }
+
+  // The install folder without the updater's own ".update" folder.
+  Tree installed_tree() const {
+    Tree tree = snapshot_tree(install_);
+    for (auto it = tree.begin(); it != tree.end();) {
+      it = it->first.rfind(".update", 0) == 0 ? tree.erase(it) : std::next(it);
+    }
+    return tree;
+  }
+
+  // Packs `members` with GNU tar into a ustar .tar.gz named `name` and returns
+  // its path.
+  std::string make_tarball(const std::string& name, const Members& members) {
+    const stdfs::path source = dir_ / "source";
+    stdfs::remove_all(source);
+    stdfs::create_directories(source / "Z-Ravelkin");
+    for (const auto& [path, content] : members) {
+      if (path.back() == '/') {
+        stdfs::create_directories(source / "Z-Ravelkin" / path);
+      } else {
+        write_file(source / "Z-Ravelkin" / path, content);
+      }
+    }
+    const std::string archive = (dir_ / name).string();
+    std::string output;
+    EXPECT_EQ(test::run_command({"tar", "--format=ustar", "--sort=name", "-C", source.string(),
+                                 "-czf", archive, "Z-Ravelkin"},
+                                &output),
+              0)
+        << output;
+    return archive;
+  }
+
+  // The order in which the updater will list the top-level names of
+  // `members` in staging: the same names made in the same order, on the same
+  // file system, list the same way.
+  Lines staged_order(const Members& members) const {
+    const stdfs::path probe = dir_ / "probe";
+    stdfs::create_directory(probe);
+    for (const auto& [path, content] : members) {
+      const std::string top = top_name(path);
+      if (stdfs::exists(probe / top)) continue;
+      if (top.size() < path.size()) {
+        stdfs::create_directory(probe / top);
+      } else {
+        write_file(probe / top, content);
+      }
+    }
+    Lines order = list_dir_names(probe);
+    stdfs::remove_all(probe);
+    return order;
+  }
+
+  Lines args(const std::string& archive, const stdfs::path& relaunch) const {
+    return {"--install", install_.string(),    "--archive",  archive,
+            "--pid",     std::to_string(pid_), "--relaunch", relaunch.string()};
+  }
+  Lines args(const std::string& archive) const { return args(archive, game_); }
+
+  Lines log() const { return test::read_log_messages(install_ / ".update" / "update.log"); }
+
+  // What the run logs up to the staged item count.
+  Lines lines_until_swap(const std::string& archive, const stdfs::path& relaunch,
+                         size_t staged) const {
+    const std::string pid = std::to_string(pid_);
+    return {"zrk-update: install " + install_.string(),
+            "zrk-update: archive " + archive,
+            "zrk-update: relaunch " + relaunch.string(),
+            "zrk-update: waiting for pid " + pid,
+            "pid " + pid + " is gone (error 3)",
+            "zrk-update: the game has exited",
+            "zrk-update: swapping " + std::to_string(staged) + " staged item(s)"};
+  }
+
+  // The swap's lines for a run in which every payload item goes in.
+  static Lines swap_lines(const Lines& order) {
+    Lines lines;
+    for (const std::string& name : order) {
+      if (!is_payload_name(name)) {
+        lines.push_back("ignored " + name + ": not part of the shipped payload");
+      }
+    }
+    for (const std::string& name : order) {
+      if (is_payload_name(name)) lines.push_back("installed " + name);
+    }
+    return lines;
+  }
+
+  bool game_started_in_install() const {
+    return test::wait_for_file(started_) && read_file(started_) == install_.string() + "\n";
+  }
+
+  std::string backup_text() const { return install_.string() + "/.update/backup"; }
+
+  TempDir dir_;
+  const stdfs::path install_ = dir_ / "Z Ravelkin \xC3\xA9t\xC3\xA9";
+  const stdfs::path game_ = dir_ / "game.sh";
+  const stdfs::path started_ = dir_ / "started.txt";
+  const int pid_ = test::gone_pid();
+  Tree before_;
+};
+
+// A new game program, data file and font folder, a new licence file, and two
+// items outside the payload, one of them named like the user's saves folder.
+const Members kUpdate = {
+    {"Z-Ravelkin.exe", "game v2"},     {"zravelkin.pak", "pak v2"},
+    {"typefaces/new.ttf", "new font"}, {"COPYING", "licence"},
+    {"NOTES.txt", "release notes"},    {"saves/slot1.sav", "a save the update must not bring"},
+};
+
+TEST_F(SwapEndToEnd, AnUpdateReplacesAndAddsPayloadItemsAndLeavesTheRestAlone) {
+  const std::string archive = make_tarball("update-7.tar.gz", kUpdate);
+  EXPECT_EQ(test::run_updater(args(archive)), 0);
+
+  Tree expected = before_;
+  expected["Z-Ravelkin.exe"] = "file:game v2";
+  expected["zravelkin.pak"] = "file:pak v2";
+  expected.erase("typefaces/old.ttf");
+  expected["typefaces/new.ttf"] = "file:new font";
+  expected["COPYING"] = "file:licence";
+  EXPECT_EQ(installed_tree(), expected);
+  EXPECT_EQ(read_file(install_ / "saves" / "slot1.sav"), "level 7");
+
+  const Lines order = staged_order(kUpdate);
+  Lines expected_log = lines_until_swap(archive, game_, order.size());
+  for (const std::string& line : swap_lines(order)) expected_log.push_back(line);
+  expected_log.push_back("zrk-update: update applied, starting " + game_.string());
+  EXPECT_EQ(log(), expected_log);
+
+  EXPECT_EQ(read_file(install_ / ".update" / "applied.ok"), "applied update-7.tar.gz\n");
+  EXPECT_FALSE(stdfs::exists(install_ / ".update" / "staging"));
+  EXPECT_FALSE(stdfs::exists(install_ / ".update" / "backup"));
+  EXPECT_TRUE(game_started_in_install());
+}
+
+TEST_F(SwapEndToEnd, AnArchiveWithoutTheGameProgramChangesNothing) {
+  const struct {
+    const char* name;
+    Members members;
+  } kCases[] = {
+      {"missing", {{"zravelkin.pak", "pak v2"}, {"Z-Ravelkin.exe.bak", "not the program"}}},
+      {"a folder", {{"zravelkin.pak", "pak v2"}, {"Z-Ravelkin.exe/inner", "a folder"}}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.name);
+    const std::string archive = make_tarball("update.tgz", c.members);
+    EXPECT_EQ(test::run_updater(args(archive)), 3);
+    EXPECT_EQ(installed_tree(), before_);
+    const Lines lines = log();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(),
+              "zrk-update: the archive holds no Z-Ravelkin.exe, the install folder is unchanged");
+    // The unpacked archive waits in staging for the next run to clear it.
+    EXPECT_EQ(read_file(install_ / ".update" / "staging" / "zravelkin.pak"), "pak v2");
+    EXPECT_FALSE(stdfs::exists(install_ / ".update" / "applied.ok"));
+  }
+  EXPECT_FALSE(stdfs::exists(started_));
+}
+
+// How the installed item that is second in line is kept from moving: "chattr"
+// (immutable, EPERM) or "mount" (a bind mount onto itself, EBUSY).
+class SwapRollbackEndToEnd : public SwapEndToEnd,
+                             public ::testing::WithParamInterface<std::string> {};
+
+// The second payload item cannot be moved into the backup, so the first one,
+// already swapped in, must really be undone. Takes the 20 move attempts (~5 s).
+TEST_P(SwapRollbackEndToEnd, AFailedMoveIsRolledBackAndTheGameStarted) {
+  const Members update = {{"Z-Ravelkin.exe", "game v2"},
+                          {"zravelkin.pak", "pak v2"},
+                          {"typefaces/new.ttf", "new font"},
+                          {"NOTES.txt", "release notes"}};
+  const std::string archive = make_tarball("update-8.tar.gz", update);
+  const Lines order = staged_order(update);
+  Lines payload;
+  std::copy_if(order.begin(), order.end(), std::back_inserter(payload), is_payload_name);
+  ASSERT_EQ(payload.size(), 3u);
+  const std::string& first = payload[0];
+  const std::string& second = payload[1];
+
+  int code = -1;
+  if (GetParam() == "chattr") {
+    test::ScopedImmutable blocked(install_ / second);
+    ASSERT_TRUE(blocked.active()) << "chattr +i is needed to make a move fail";
+    code = test::run_updater(args(archive));
+  } else {
+    ScopedBindMount blocked(install_ / second);
+    code = test::run_updater(args(archive));
+  }
+
+  EXPECT_EQ(code, 4);
+  EXPECT_EQ(installed_tree(), before_);
+  Lines expected_log = lines_until_swap(archive, game_, order.size());
+  expected_log.push_back("ignored NOTES.txt: not part of the shipped payload");
+  expected_log.push_back("installed " + first);
+  expected_log.push_back("swap failed at " + second + ", undoing the completed moves");
+  expected_log.push_back("restored " + first);
+  expected_log.push_back("zrk-update: the swap failed at " + second +
+                         " and the rollback is complete");
+  EXPECT_EQ(log(), expected_log);
+  EXPECT_TRUE(game_started_in_install());
+  EXPECT_FALSE(stdfs::exists(install_ / ".update" / "applied.ok"));
+  // The moved-in first item was cleared; the rest still waits in staging.
+  EXPECT_FALSE(stdfs::exists(install_ / ".update" / "staging" / first));
+  EXPECT_TRUE(stdfs::exists(install_ / ".update" / "staging" / second));
+  EXPECT_TRUE(stdfs::is_empty(install_ / ".update" / "backup"));
+}
+
+INSTANTIATE_TEST_SUITE_P(Blockers, SwapRollbackEndToEnd, ::testing::Values("chattr", "mount"),
+                         [](const auto& info) { return info.param; });
+
+TEST_F(SwapEndToEnd, ARelaunchThatFailsAfterTheUpdateExitsWith5WithTheMarkerWritten) {
+  const std::string archive = make_tarball("update-9.tar.gz", kUpdate);
+  const stdfs::path missing_game = dir_ / "no-such-game";
+  EXPECT_EQ(test::run_updater(args(archive, missing_game)), 5);
+
+  EXPECT_EQ(read_file(install_ / "zravelkin.pak"), "pak v2");
+  EXPECT_EQ(read_file(install_ / ".update" / "applied.ok"), "applied update-9.tar.gz\n");
+  const Lines lines = log();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
+            (Lines{"zrk-update: update applied, starting " + missing_game.string(),
+                   "zrk-update: could not start " + missing_game.string()}));
+}
+
+// A file that even root cannot remove, left in the backup folder by an earlier
+// run: the swap discards what it can and goes on, and the clean-up after it
+// fails and says so, without changing the outcome.
+TEST_F(SwapEndToEnd, ACleanUpFailureIsLoggedAndTheUpdateStillSucceeds) {
+  const std::string archive = make_tarball("update-10.tar.gz", kUpdate);
+  const stdfs::path stuck = install_ / ".update" / "backup" / "stuck.bin";
+  write_file(stuck, "cannot be removed");
+  int code = -1;
+  {
+    test::ScopedImmutable locked(stuck);
+    ASSERT_TRUE(locked.active()) << "chattr +i is needed to make the clean-up fail";
+    code = test::run_updater(args(archive));
+  }
+
+  EXPECT_EQ(code, 0);
+  EXPECT_EQ(read_file(install_ / "zravelkin.pak"), "pak v2");
+  const Lines order = staged_order(kUpdate);
+  Lines expected_log = lines_until_swap(archive, game_, order.size());
+  for (const std::string& line : swap_lines(order)) expected_log.push_back(line);
+  expected_log.push_back("zrk-update: could not remove " + backup_text() +
+                         ": Operation not permitted");
+  expected_log.push_back("zrk-update: update applied, starting " + game_.string());
+  EXPECT_EQ(log(), expected_log);
+  EXPECT_EQ(read_file(install_ / ".update" / "applied.ok"), "applied update-10.tar.gz\n");
+  EXPECT_FALSE(stdfs::exists(install_ / ".update" / "staging"));
+  EXPECT_TRUE(game_started_in_install());
+}
+
+}  // namespace
+}  // namespace zrk

@@ -1,0 +1,115 @@
+#include "support/fake_fs.h"
+
+namespace zrk::test {
+
+namespace {
+
+std::string parent_of(const std::string& path) {
+  const size_t cut = path.rfind('/');
+  return cut == std::string::npos ? std::string() : path.substr(0, cut);
+}
+
+bool is_below(const std::string& path, const std::string& root) {
+  return path.size() > root.size() + 1 && path.compare(0, root.size(), root) == 0 &&
+         path[root.size()] == '/';
+}
+
+}  // namespace
+
+void FakeFs::add_folder(const std::string& path) {
+  if (path.empty()) return;
+  add_folder(parent_of(path));
+  nodes_[path].folder = true;
+}
+
+void FakeFs::add_file(const std::string& path, const std::string& content) {
+  add_folder(parent_of(path));
+  nodes_[path] = Node{false, content};
+}
+
+std::map<std::string, std::string> FakeFs::tree(const std::string& root) const {
+  std::map<std::string, std::string> entries;
+  for (const auto& [path, node] : nodes_) {
+    if (!is_below(path, root)) continue;
+    entries[path.substr(root.size() + 1)] = node.folder ? "dir" : "file:" + node.content;
+  }
+  return entries;
+}
+
+bool FakeFs::is_folder(const std::string& path) const {
+  const auto it = nodes_.find(path);
+  return it != nodes_.end() && it->second.folder;
+}
+
+bool FakeFs::injected_failure(FsOp op, const std::string& call) {
+  calls_.push_back(call);
+  return faults_.count({op, ++counts_[op]}) != 0;
+}
+
+bool FakeFs::has_children(const std::string& path) const {
+  const auto it = nodes_.lower_bound(path + "/");
+  return it != nodes_.end() && is_below(it->first, path);
+}
+
+bool FakeFs::parent_is_folder(const std::string& path) const {
+  const std::string parent = parent_of(path);
+  return parent.empty() || is_folder(parent);
+}
+
+void FakeFs::erase_tree(const std::string& path) {
+  for (auto it = nodes_.begin(); it != nodes_.end();) {
+    if (it->first == path || is_below(it->first, path)) {
+      it = nodes_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+}
+
+bool FakeFs::exists(const std::string& path) {
+  if (injected_failure(FsOp::kExists, "exists " + path)) return false;
+  return nodes_.count(path) != 0;
+}
+
+bool FakeFs::rename(const std::string& from, const std::string& to) {
+  if (injected_failure(FsOp::kRename, "rename " + from + " " + to)) return false;
+  const auto source = nodes_.find(from);
+  if (source == nodes_.end() || !parent_is_folder(to) || is_below(to, from)) return false;
+  if (from == to) return true;
+  const auto target = nodes_.find(to);
+  if (target != nodes_.end()) {
+    const bool replaceable =
+        source->second.folder ? target->second.folder && !has_children(to) : !target->second.folder;
+    if (!replaceable) return false;
+    nodes_.erase(target);
+  }
+  std::map<std::string, Node> moved;
+  for (auto it = nodes_.begin(); it != nodes_.end();) {
+    if (it->first == from || is_below(it->first, from)) {
+      moved[to + it->first.substr(from.size())] = it->second;
+      it = nodes_.erase(it);
+    } else {
+      ++it;
+    }
+  }
+  nodes_.insert(moved.begin(), moved.end());
+  return true;
+}
+
+bool FakeFs::remove_all(const std::string& path) {
+  if (injected_failure(FsOp::kRemoveAll, "remove_all " + path)) return false;
+  erase_tree(path);
+  return true;
+}
+
+bool FakeFs::create_directories(const std::string& path) {
+  if (injected_failure(FsOp::kCreateDirectories, "create_directories " + path)) return false;
+  for (std::string folder = path; !folder.empty(); folder = parent_of(folder)) {
+    const auto it = nodes_.find(folder);
+    if (it != nodes_.end() && !it->second.folder) return false;
+  }
+  add_folder(path);
+  return true;
+}
+
+}  // namespace zrk::test
