@@ -29,26 +29,30 @@ TEST(Utf8, ValidityFollowsTheStrictRules) {
   } kCases[] = {
       {"", true},
       {"plain ascii", true},
-      {"donn\xC3\xA9" "es-\xC3\xA9t\xC3\xA9", true},
-      {"\xE6\x97\xA5\xE6\x9C\xAC", true},          // CJK
-      {"\xF0\x9F\x8E\xAE", true},                  // U+1F3AE
-      {"\xF4\x8F\xBF\xBF", true},                  // U+10FFFF
-      {"\xC3", false},                             // cut short
-      {"\xC0\xAF", false},                         // overlong "/"
-      {"\xE0\x80\xAF", false},                     // overlong, three bytes
-      {"\xF0\x80\x80\xAF", false},                 // overlong, four bytes
-      {"\xED\xA0\x80", false},                     // surrogate U+D800
-      {"\xF4\x90\x80\x80", false},                 // above U+10FFFF
-      {"\x80", false},                             // lone continuation
-      {"\xE2\x82", false},                         // cut short
-      {"\xE2\x28\xA1", false},                     // bad continuation
+      {"donn\xC3\xA9"
+       "es-\xC3\xA9t\xC3\xA9",
+       true},
+      {"\xE6\x97\xA5\xE6\x9C\xAC", true},  // CJK
+      {"\xF0\x9F\x8E\xAE", true},          // U+1F3AE
+      {"\xF4\x8F\xBF\xBF", true},          // U+10FFFF
+      {"\xC3", false},                     // cut short
+      {"\xC0\xAF", false},                 // overlong "/"
+      {"\xE0\x80\xAF", false},             // overlong, three bytes
+      {"\xF0\x80\x80\xAF", false},         // overlong, four bytes
+      {"\xED\xA0\x80", false},             // surrogate U+D800
+      {"\xF4\x90\x80\x80", false},         // above U+10FFFF
+      {"\x80", false},                     // lone continuation
+      {"\xE2\x82", false},                 // cut short
+      {"\xE2\x28\xA1", false},             // bad continuation
       {"\xFF", false},
   };
   for (const auto& c : kCases) EXPECT_EQ(is_valid_utf8(c.bytes), c.valid) << c.bytes;
 }
 
 TEST(Utf8, ConversionsPassValidTextUnchangedAndRefuseTheRest) {
-  const std::string text = "Z-Ravelkin/donn\xC3\xA9" "es \xE6\x97\xA5.txt";
+  const std::string text =
+      "Z-Ravelkin/donn\xC3\xA9"
+      "es \xE6\x97\xA5.txt";
   EXPECT_EQ(to_utf8(from_utf8(text)), text);
   EXPECT_THROW(from_utf8("bad\xFF"), std::system_error);
   EXPECT_THROW(to_utf8(std::filesystem::path("bad\xC0\xAF")), std::system_error);

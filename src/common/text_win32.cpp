@@ -20,14 +20,13 @@ namespace {
 std::string to_utf8(const std::filesystem::path& path) {
   const std::wstring& wide = path.native();
   if (wide.empty()) return std::string();
-  const int length = WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(),
-                                         static_cast<int>(wide.size()), nullptr, 0, nullptr,
-                                         nullptr);
+  const int length =
+      WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), static_cast<int>(wide.size()),
+                          nullptr, 0, nullptr, nullptr);
   if (length <= 0) throw_conversion_error();
   std::string text(static_cast<size_t>(length), '\0');
-  if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(),
-                          static_cast<int>(wide.size()), text.data(), length, nullptr,
-                          nullptr) != length) {
+  if (WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, wide.data(), static_cast<int>(wide.size()),
+                          text.data(), length, nullptr, nullptr) != length) {
     throw_conversion_error();
   }
   return text;
@@ -39,8 +38,8 @@ std::filesystem::path from_utf8(std::string_view text) {
                                          static_cast<int>(text.size()), nullptr, 0);
   if (length <= 0) throw_conversion_error();
   std::wstring wide(static_cast<size_t>(length), L'\0');
-  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(),
-                          static_cast<int>(text.size()), wide.data(), length) != length) {
+  if (MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), static_cast<int>(text.size()),
+                          wide.data(), length) != length) {
     throw_conversion_error();
   }
   return std::filesystem::path(wide);

@@ -11,8 +11,8 @@
 namespace zrk {
 
 inline constexpr std::array<const char*, 11> kShippedPayload = {
-    "Z-Ravelkin.exe",  "zrk-extract.exe", "zrk-update.exe",      "zravelkin.pak",
-    "padmappings.txt", "typefaces",       "asset-rules",         "gpu-programs",
+    "Z-Ravelkin.exe",  "zrk-extract.exe",     "zrk-update.exe", "zravelkin.pak",
+    "padmappings.txt", "typefaces",           "asset-rules",    "gpu-programs",
     "COPYING",         "ACKNOWLEDGEMENTS.md", "CREDITS",
 };
 

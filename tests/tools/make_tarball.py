@@ -16,8 +16,8 @@ import tarfile
 FORMATS = {"ustar": tarfile.USTAR_FORMAT, "gnu": tarfile.GNU_FORMAT, "pax": tarfile.PAX_FORMAT}
 
 
-def split(spec):
-    name, _, value = spec.partition("=")
+def split(entry):
+    name, _, value = entry.partition("=")
     return name, value
 
 
@@ -34,15 +34,15 @@ def main():
     with tarfile.open(args.out, "w:gz", format=FORMATS[args.format], encoding="utf-8") as tar:
         if args.tree:
             tar.add(os.path.join(args.tree, "Z-Ravelkin"), arcname="Z-Ravelkin")
-        for spec in args.file:
-            name, text = split(spec)
+        for entry in args.file:
+            name, text = split(entry)
             data = text.encode("utf-8")
             info = tarfile.TarInfo(name)
             info.size = len(data)
             tar.addfile(info, io.BytesIO(data))
-        for kind, specs in ((tarfile.SYMTYPE, args.symlink), (tarfile.LNKTYPE, args.hardlink)):
-            for spec in specs:
-                name, target = split(spec)
+        for kind, entries in ((tarfile.SYMTYPE, args.symlink), (tarfile.LNKTYPE, args.hardlink)):
+            for entry in entries:
+                name, target = split(entry)
                 info = tarfile.TarInfo(name)
                 info.type = kind
                 info.linkname = target
