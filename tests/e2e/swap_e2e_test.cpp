@@ -8,19 +8,17 @@
 #include <string>
 #include <vector>
 
-#include "support/test_support.h"
+#include "e2e/install_fixture.h"
 #include "swap/payload.h"
 
 namespace zrk {
 namespace {
 
 namespace stdfs = std::filesystem;
+using test::Lines;
 using test::read_file;
-using test::snapshot_tree;
-using test::TempDir;
+using test::Tree;
 using test::write_file;
-using Lines = std::vector<std::string>;
-using Tree = std::map<std::string, std::string>;
 
 // Archive members below the top folder "Z-Ravelkin/": a path ending in "/"
 // is a folder, anything else a file with the given content.
@@ -49,7 +47,7 @@ class ScopedBindMount {
 
 std::string top_name(const std::string& member) { return member.substr(0, member.find('/')); }
 
-class SwapEndToEnd : public ::testing::Test {
+class SwapEndToEnd : public test::InstallFixture {
  protected:
   void SetUp() override {
     write_file(install_ / "Z-Ravelkin.exe", "game v1");
@@ -57,18 +55,7 @@ class SwapEndToEnd : public ::testing::Test {
     write_file(install_ / "typefaces" / "old.ttf", "old font");
     write_file(install_ / "saves" / "slot1.sav", "level 7");
     write_file(install_ / "settings.ini", "volume=3");
-    write_file(game_, "#!/bin/sh\npwd > \"" + started_.string() + "\"\n");
-    stdfs::permissions(game_, stdfs::perms::owner_all);
     before_ = installed_tree();
-  }
-
-  // The install folder without the updater's own ".update" folder.
-  Tree installed_tree() const {
-    Tree tree = snapshot_tree(install_);
-    for (auto it = tree.begin(); it != tree.end();) {
-      it = it->first.rfind(".update", 0) == 0 ? tree.erase(it) : std::next(it);
-    }
-    return tree;
   }
 
   // Packs `members` with GNU tar into a ustar .tar.gz named `name` and returns
@@ -114,25 +101,12 @@ class SwapEndToEnd : public ::testing::Test {
     return order;
   }
 
-  Lines args(const std::string& archive, const stdfs::path& relaunch) const {
-    return {"--install", install_.string(),    "--archive",  archive,
-            "--pid",     std::to_string(pid_), "--relaunch", relaunch.string()};
-  }
-  Lines args(const std::string& archive) const { return args(archive, game_); }
-
-  Lines log() const { return test::read_log_messages(install_ / ".update" / "update.log"); }
-
   // What the run logs up to the staged item count.
   Lines lines_until_swap(const std::string& archive, const stdfs::path& relaunch,
                          size_t staged) const {
-    const std::string pid = std::to_string(pid_);
-    return {"zrk-update: install " + install_.string(),
-            "zrk-update: archive " + archive,
-            "zrk-update: relaunch " + relaunch.string(),
-            "zrk-update: waiting for pid " + pid,
-            "pid " + pid + " is gone (error 3)",
-            "zrk-update: the game has exited",
-            "zrk-update: swapping " + std::to_string(staged) + " staged item(s)"};
+    Lines lines = opening_lines(archive, relaunch);
+    lines.push_back("zrk-update: swapping " + std::to_string(staged) + " staged item(s)");
+    return lines;
   }
 
   // The swap's lines for a run in which every payload item goes in.
@@ -149,17 +123,8 @@ class SwapEndToEnd : public ::testing::Test {
     return lines;
   }
 
-  bool game_started_in_install() const {
-    return test::wait_for_file(started_) && read_file(started_) == install_.string() + "\n";
-  }
-
   std::string backup_text() const { return install_.string() + "/.update/backup"; }
 
-  TempDir dir_;
-  const stdfs::path install_ = dir_ / "Z Ravelkin \xC3\xA9t\xC3\xA9";
-  const stdfs::path game_ = dir_ / "game.sh";
-  const stdfs::path started_ = dir_ / "started.txt";
-  const int pid_ = test::gone_pid();
   Tree before_;
 };
 
