@@ -16,8 +16,11 @@ namespace zrk {
 
 namespace {
 
-// zlib's default 8 KiB input buffer means many small reads on large archives.
-constexpr unsigned kGzipBufferSize = 128 * 1024;
+// zlib inflates straight into the caller's buffer only for reads of at least
+// twice its buffer size; 32 KiB keeps every 64 KiB data read on that path
+// while reading the file in larger pieces than the 8 KiB default. Measured:
+// 128 KiB cost about 30% of the throughput through the extra copy.
+constexpr unsigned kGzipBufferSize = 32 * 1024;
 // Long names and pax headers are read whole into the copy buffer.
 constexpr std::uint64_t kExtensionDataLimit = kCopyBufferSize;
 static_assert(kExtensionDataLimit % kTarBlockSize == 0,
