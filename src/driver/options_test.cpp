@@ -82,7 +82,5 @@ TEST(ParseOptions, KeepsPathsAsWrittenInAnyOrderAndTheLaterValueWins) {
   EXPECT_EQ(options.pid, 10);
 }
 
-TEST(ParseOptions, UsageLineIsExactly79Characters) { EXPECT_EQ(std::string(kUsage).size(), 79u); }
-
 }  // namespace
 }  // namespace zrk

@@ -11,11 +11,6 @@
 namespace zrk {
 namespace {
 
-TEST(Payload, GameProgramIsTheFirstRow) {
-  EXPECT_STREQ(game_exe_name(), kShippedPayload[0]);
-  EXPECT_STREQ(game_exe_name(), "Z-Ravelkin.exe");
-}
-
 TEST(Payload, OnlyExactNamesBelongToThePayload) {
   for (const char* row : kShippedPayload) EXPECT_TRUE(is_payload_name(row)) << row;
   const char* const kOutside[] = {
