@@ -1,10 +1,14 @@
 #!/usr/bin/env bash
-# Builds zrk-update twice (plain, then with AddressSanitizer and UBSan) and
-# runs every test in both builds.
+# Runs every test: the Windows build against the Linux build under Wine
+# (same verdicts, log lines and exit codes), then the test binary in a plain
+# build and in one with AddressSanitizer and UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 jobs=$(nproc)
+
+echo "== cross-host check: Linux and Windows under Wine =="
+tools/test-win32.sh
 for variant in plain sanitize; do
   dir=build-test-$variant
   sanitize=OFF
