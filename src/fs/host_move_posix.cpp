@@ -1,34 +1,20 @@
-// HostFs on POSIX: rename(2) for moves, with a copy-and-delete fallback when
-// the two paths lie on different file systems, and std::filesystem for the
-// rest. Error detail stays inside; the swap only sees yes or no.
+// A move on POSIX hosts: rename(2), with copy-and-delete when the two paths
+// lie on different file systems, as the Windows move does by itself.
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
-#include <chrono>
 #include <cstdio>
-#include <filesystem>
 #include <string>
 #include <system_error>
-#include <thread>
 
-#include "common/text.h"
-#include "fs/zrk_upd_fs.h"
+#include "fs/host_move.h"
 
 namespace zrk {
 
 namespace {
 
 namespace stdfs = std::filesystem;
-
-constexpr int kMoveAttempts = 20;
-constexpr std::chrono::milliseconds kMoveRetryDelay{250};
-
-bool stands_at(const stdfs::path& path) {
-  std::error_code ec;
-  const stdfs::file_type type = stdfs::status(path, ec).type();
-  return type != stdfs::file_type::none && type != stdfs::file_type::not_found;
-}
 
 // A name beside `to` that no other move of this process uses, so a copy in
 // progress never shows under the target's own name.
@@ -62,43 +48,12 @@ bool copy_then_delete(const stdfs::path& from, const stdfs::path& to) {
   return true;
 }
 
+}  // namespace
+
 bool move_once(const stdfs::path& from, const stdfs::path& to) {
   if (::rename(from.c_str(), to.c_str()) == 0) return true;
   if (errno != EXDEV) return false;
   return copy_then_delete(from, to);
 }
-
-class HostFs final : public ZrkUpdFs {
- public:
-  bool exists(const std::string& path) override { return stands_at(from_utf8(path)); }
-
-  bool rename(const std::string& from, const std::string& to) override {
-    const stdfs::path source = from_utf8(from);
-    const stdfs::path target = from_utf8(to);
-    for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
-      if (move_once(source, target)) return true;
-      std::this_thread::sleep_for(kMoveRetryDelay);
-    }
-    return false;
-  }
-
-  bool remove_all(const std::string& path) override {
-    std::error_code ec;
-    stdfs::remove_all(from_utf8(path), ec);
-    return !ec;
-  }
-
-  bool create_directories(const std::string& path) override {
-    const stdfs::path folder = from_utf8(path);
-    std::error_code ignored;
-    stdfs::create_directories(folder, ignored);
-    std::error_code ec;
-    return stdfs::status(folder, ec).type() == stdfs::file_type::directory;
-  }
-};
-
-}  // namespace
-
-std::unique_ptr<ZrkUpdFs> make_host_fs() { return std::make_unique<HostFs>(); }
 
 }  // namespace zrk

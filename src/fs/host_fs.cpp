@@ -1,13 +1,12 @@
-// HostFs on Windows: MoveFileExW for moves (it replaces an existing file and
-// copies across volumes by itself), std::filesystem for the rest. Error detail
-// stays inside; the swap only sees yes or no.
-#include <windows.h>
-
-#include <filesystem>
-#include <string>
+// HostFs: the swap's file system on the host. Moves go through the host's own
+// call (host_move_*.cpp); the rest is std::filesystem. Error detail stays
+// inside; the swap only sees yes or no.
+#include <chrono>
 #include <system_error>
+#include <thread>
 
 #include "common/text.h"
+#include "fs/host_move.h"
 #include "fs/zrk_upd_fs.h"
 
 namespace zrk {
@@ -17,16 +16,17 @@ namespace {
 namespace stdfs = std::filesystem;
 
 constexpr int kMoveAttempts = 20;
-constexpr DWORD kMoveRetryDelayMs = 250;
-constexpr DWORD kMoveFlags = MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED;
+constexpr std::chrono::milliseconds kMoveRetryDelay{250};
+
+bool stands_at(const stdfs::path& path) {
+  std::error_code ec;
+  const stdfs::file_type type = stdfs::status(path, ec).type();
+  return type != stdfs::file_type::none && type != stdfs::file_type::not_found;
+}
 
 class HostFs final : public ZrkUpdFs {
  public:
-  bool exists(const std::string& path) override {
-    std::error_code ec;
-    const stdfs::file_type type = stdfs::status(from_utf8(path), ec).type();
-    return type != stdfs::file_type::none && type != stdfs::file_type::not_found;
-  }
+  bool exists(const std::string& path) override { return stands_at(from_utf8(path)); }
 
   // A file still held open by the exiting game, or by a virus scanner, makes a
   // move fail for a moment; the attempts ride that out.
@@ -34,8 +34,8 @@ class HostFs final : public ZrkUpdFs {
     const stdfs::path source = from_utf8(from);
     const stdfs::path target = from_utf8(to);
     for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
-      if (MoveFileExW(source.c_str(), target.c_str(), kMoveFlags) != 0) return true;
-      Sleep(kMoveRetryDelayMs);
+      if (move_once(source, target)) return true;
+      std::this_thread::sleep_for(kMoveRetryDelay);
     }
     return false;
   }
