@@ -1,6 +1,5 @@
 #include "extract_check.h"
 
-#include <stdlib.h>
 #include <unistd.h>
 #include <zlib.h>
 
@@ -29,14 +28,21 @@ void remove_root(const fs::path& root) {
 }
 
 // One folder per process, on tmpfs when there is one: every run creates and
-// deletes files, and a disk would make that the bottleneck.
+// deletes files, and a disk would make that the bottleneck. The first free
+// numbered name rather than a random one: the path shows up in message lines,
+// and a random one would make runs with the same seed differ.
 const fs::path& work_root() {
   static const fs::path root = [] {
     const fs::path base =
         access("/dev/shm", W_OK) == 0 ? fs::path("/dev/shm") : fs::temp_directory_path();
-    std::string pattern = (base / "zrk-fuzz-XXXXXX").string();
-    require(mkdtemp(pattern.data()) != nullptr, "cannot make a work folder");
-    return fs::path(pattern);
+    for (int number = 0; number < 10000; ++number) {
+      char name[32];
+      std::snprintf(name, sizeof name, "zrk-fuzz-%04d", number);
+      std::error_code ec;
+      if (fs::create_directory(base / name, ec)) return base / name;
+    }
+    require(false, "cannot make a work folder");
+    return fs::path();
   }();
   static const bool cleanup_registered = [] {
     std::atexit([] { remove_root(work_root()); });
