@@ -1,0 +1,148 @@
+#!/usr/bin/env bash
+# Fills OUT/<target>/ with seed inputs for every fuzz target: archives written
+# by GNU tar, Python's tarfile and zipfile, and Info-ZIP zip, plus the shared
+# sample corpus read in place (nothing of it enters the repository).
+#   fuzz/make_seeds.sh OUT [CORPUS]
+set -euo pipefail
+repo=$(cd "$(dirname "$0")/.." && pwd)
+out=$1
+corpus=${2:-$repo/../shared/corpus}
+tools=$repo/tests/tools
+rm -rf "$out"
+mkdir -p "$out"/{member_path,tar_header,tarball,zip,options}
+scratch=$(mktemp -d)
+trap 'rm -rf "$scratch"' EXIT
+
+# A small tree that exercises long names, a prefix split, UTF-8 and a symlink.
+tree=$scratch/tree
+top=$tree/Z-Ravelkin
+mkdir -p "$top/bin" "$top/data/$(printf 'P%.0s' {1..60})" "$top/données"
+echo game >"$top/Z-Ravelkin.exe"
+echo tool >"$top/bin/tool.dll"
+: >"$top/data/empty.bin"
+python3 -c 'import random, sys; random.seed(7); sys.stdout.buffer.write(random.randbytes(1500))' \
+  >"$top/data/noise.bin"
+echo deep >"$top/data/$(printf 'P%.0s' {1..60})/$(printf 'q%.0s' {1..74}).txt"
+echo long >"$top/data/$(printf 'L%.0s' {1..120}).txt"
+echo été >"$top/données/été.txt"
+ln -s ../Z-Ravelkin.exe "$top/bin/link"
+# Fixed times keep the seeds, and so the smoke run, the same on every run.
+find "$tree" -exec touch -h -d @1700000000 {} +
+
+raw=$scratch/raw
+mkdir -p "$raw"
+# pax headers would otherwise carry the process id and access times.
+pax=exthdr.name=%d/PaxHeaders/%f,delete=atime,delete=ctime
+for format in gnu oldgnu posix ustar v7; do
+  options=(--sort=name --format=$format)
+  [ $format = posix ] && options+=(--pax-option=$pax)
+  (cd "$tree" && tar "${options[@]}" -cf "$raw/gnutar-$format.tar" Z-Ravelkin 2>/dev/null) || true
+done
+for format in ustar gnu pax; do
+  python3 "$tools/make_tarball.py" "$scratch/py-$format.tgz" $format --tree "$tree" \
+    --hardlink "Z-Ravelkin/hard=Z-Ravelkin/Z-Ravelkin.exe" 2>/dev/null ||
+    python3 "$tools/make_tarball.py" "$scratch/py-$format.tgz" $format \
+      --file "Z-Ravelkin/a.txt=a" --symlink "Z-Ravelkin/s=a.txt"
+  gzip -dc "$scratch/py-$format.tgz" >"$raw/py-$format.tar"
+  rm "$scratch/py-$format.tgz"
+done
+# -X leaves out the extra fields that would carry access times.
+(cd "$tree" && zip -qrX "$scratch/infozip-deflate.zip" Z-Ravelkin &&
+  zip -qrX0 "$scratch/infozip-stored.zip" Z-Ravelkin &&
+  zip -qrXZ bzip2 "$scratch/infozip-bzip2.zip" Z-Ravelkin &&
+  zip -qrXy "$scratch/infozip-symlink.zip" Z-Ravelkin &&
+  zip -qrX - Z-Ravelkin/data | cat >"$scratch/infozip-pipe.zip")
+python3 "$tools/make_zip.py" tree "$scratch/pyzip-deflated.zip" "$tree" deflated
+python3 "$tools/make_zip.py" members "$scratch/pyzip-short.zip" --declare "Z-Ravelkin/a=9" \
+  "Z-Ravelkin/=" "Z-Ravelkin/a=abc" "Z-Ravelkin/d/=xyz"
+
+# The shared corpus: tarballs as they are, zips as they are and with their
+# names moved under the top folder, so that they get past the path rules.
+if [ -d "$corpus" ]; then
+  find "$corpus" -type f ! -name '*.md' -size -1024k -print0 |
+    while IFS= read -r -d '' file; do
+      rel=${file#"$corpus"/}
+      name=${rel//\//-}
+      case $file in
+        *.tar) cp "$file" "$raw/$name" ;;
+        *.tgz | *.gz) cp "$file" "$scratch/$name" ;;
+        *) cp "$file" "$scratch/$name" ;;
+      esac
+    done
+  python3 "$tools/make_zip.py" reroot "$scratch/rerooted" "$corpus"/*/*.zip "$corpus"/*/*/*.zip \
+    2>/dev/null || true
+fi
+
+# Foreign tarballs with their header names moved under the top folder (and
+# their checksums redone), so that they get past the path rules.
+python3 - "$raw" <<'PY'
+import glob, sys
+for path in glob.glob(sys.argv[1] + "/*.tar"):
+    data = bytearray(open(path, "rb").read())
+    at, changed = 0, False
+    while at + 512 <= len(data) and any(data[at:at + 512]):
+        block = data[at:at + 512]
+        try:
+            size = int(bytes(block[124:136]).strip(b" \0") or b"0", 8)
+        except ValueError:
+            break
+        name = bytes(block[:100]).split(b"\0")[0]
+        if block[257:262] == b"ustar" and not name.startswith(b"Z-Ravelkin/") and len(name) <= 89:
+            block[:100] = (b"Z-Ravelkin/" + name).ljust(100, b"\0")
+            block[148:156] = b" " * 8
+            block[148:156] = b"%06o\0 " % sum(block)
+            data[at:at + 512] = block
+            changed = True
+        at += 512 + (size + 511) // 512 * 512
+    if changed:
+        open(path[:-4] + "-rerooted.tar", "wb").write(data)
+PY
+
+# Tarball seeds: the first byte tells the harness to compress the rest (bit 0)
+# and to redo header checksums (bit 1).
+for file in "$raw"/*.tar; do
+  { printf '\003'; cat "$file"; } >"$out/tarball/$(basename "$file").seed"
+  { printf '\001'; head -c 4096 "$file"; } >"$out/tar_header/$(basename "$file").seed"
+done
+for file in "$scratch"/*.tgz "$scratch"/*.gz; do
+  [ -f "$file" ] || continue
+  { printf '\000'; cat "$file"; } >"$out/tarball/$(basename "$file").seed"
+done
+find "$scratch" -name '*.zip' -o -name '*.notzip' -o -name '*sfx' -o -name 'exe_with_zip' |
+  while IFS= read -r file; do cp "$file" "$out/zip/$(basename "$file")"; done
+
+# Member names as the writers stored them, plus the awkward cases.
+python3 - "$raw" "$scratch" "$out/member_path" <<'PY'
+import glob, hashlib, os, sys, tarfile, zipfile
+raw, scratch, out = sys.argv[1:]
+names = {b"", b"/Z-Ravelkin/a", b"Z-Ravelkin\\a", b"C:/Z-Ravelkin/a", b"Z-Ravelkin/a\tb",
+         b"Z-Ravelkin/", b"Z-Ravelkin///", b"Z-Ravelkin/bin//x", b"Z-Ravelkin/./x",
+         b"Z-Ravelkin/../", b"Z-Ravelkin/..x", b"Z-Ravelkin/con.txt", b"Z-Ravelkin/LPT1"}
+for path in glob.glob(os.path.join(raw, "*.tar")):
+    try:
+        with tarfile.open(path, encoding="utf-8", errors="surrogateescape") as tar:
+            names.update(m.name.encode("utf-8", "surrogateescape") for m in tar.getmembers())
+    except Exception:
+        pass
+for path in glob.glob(os.path.join(scratch, "**", "*.zip"), recursive=True):
+    try:
+        with zipfile.ZipFile(path) as archive:
+            names.update(n.encode("utf-8", "surrogateescape") for n in archive.namelist())
+    except Exception:
+        pass
+for name in names:
+    with open(os.path.join(out, hashlib.sha1(name).hexdigest()), "wb") as f:
+        f.write(name)
+PY
+
+# Command lines, one argument per NUL-separated piece.
+i=0
+for line in \
+  'zrk-update|--install|C:\Games\ZR|--archive|u.zip|--pid|4242|--relaunch|Z-Ravelkin.exe' \
+  'zrk-update|--pid| +12|--pid|-1|--install|d|--archive|a|--relaunch|r' \
+  'zrk-update|--pid|99999999999|--install|d|--archive|a|--relaunch|r' \
+  'zrk-update|--install' 'zrk-update|--verbose|x' 'zrk-update'; do
+  printf '%s' "$line" | tr '|' '\000' >"$out/options/seed-$i"
+  i=$((i + 1))
+done
+for target in "$out"/*; do echo "$(basename "$target"): $(ls "$target" | wc -l) seeds"; done
