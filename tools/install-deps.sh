@@ -5,6 +5,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   zlib1g-dev libzip-dev libbz2-dev libgtest-dev
   python3 zip unzip tar gzip libarchive-tools e2fsprogs
+  clang libclang-rt-14-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the Windows build against the Linux build under Wine
-# (same verdicts, log lines and exit codes), then the test binary in a plain
-# build and in one with AddressSanitizer and UBSan.
+# (same verdicts, log lines and exit codes), a short deterministic run of the
+# fuzz targets, then the test binary in a plain build and in one with
+# AddressSanitizer and UBSan.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -9,6 +10,10 @@ jobs=$(nproc)
 
 echo "== cross-host check: Linux and Windows under Wine =="
 tools/test-win32.sh
+
+echo "== fuzz targets: smoke run =="
+tools/fuzz.sh --smoke
+
 for variant in plain sanitize; do
   dir=build-test-$variant
   sanitize=OFF

@@ -14,7 +14,8 @@ namespace zrk {
 // meanwhile. Returns an empty pointer when it cannot be opened.
 SharedFile open_update_log(const std::filesystem::path& update_dir);
 
-// Writes "<local time> <message>\n" and flushes. The message is cut after
+// Writes "<local time> <message>\n" and flushes. Control bytes in the message
+// are written as \xNN, so every event stays one line; the message is cut after
 // 1023 bytes. Reports nothing: once the stream has failed, lines are dropped.
 // gnu_printf: the same checks under mingw-w64, whose printf is C99-conforming
 // once __USE_MINGW_ANSI_STDIO is set.

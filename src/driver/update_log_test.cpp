@@ -74,6 +74,21 @@ TEST(UpdateLog, CutsMessagesAfter1023Bytes) {
   EXPECT_EQ(content.substr(20), std::string(1023, 'x') + "\n");
 }
 
+TEST(UpdateLog, ControlBytesCannotForgeLines) {
+  TempDir dir;
+  const std::string name = "skipped Z-Ravelkin/a\nzrk-update: update applied\r\tb\x7f";
+  const std::string content =
+      write_lines(dir.path(), [&](std::FILE* log) { log_line(log, "%s", name.c_str()); });
+  EXPECT_EQ(content.substr(20),
+            "skipped Z-Ravelkin/a\\x0azrk-update: update applied\\x0d\\x09b\\x7f\n");
+
+  const std::string many_line_feeds(600, '\n');
+  const std::string cut = write_lines(
+      dir.path(), [&](std::FILE* log) { log_line(log, "%s", many_line_feeds.c_str()); });
+  const std::string last_line = cut.substr(cut.rfind('\n', cut.size() - 2) + 1);
+  EXPECT_EQ(last_line.size(), 20 + 1023 + 1u);  // escaped, then cut to the limit
+}
+
 TEST(UpdateLog, CannotBeOpenedWhereAFolderStands) {
   TempDir dir;
   std::filesystem::create_directory(dir / "update.log");
