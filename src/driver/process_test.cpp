@@ -2,6 +2,15 @@
 
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
+#include <linux/filter.h>
+#include <linux/seccomp.h>
+#include <sys/prctl.h>
+#include <sys/syscall.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstddef>
 
 #include "driver/update_log.h"
 #include "support/test_support.h"
@@ -23,6 +32,62 @@ WaitResult wait_logged(std::int32_t pid, int limit_ms) {
   const bool went_on = wait_for_game(log.get(), pid, limit_ms);
   log.reset();
   return {went_on, test::read_log_messages(dir / "update.log")};
+}
+
+// As wait_logged, but in a child process in which pidfd_open answers ENOSYS,
+// as on kernels older than 5.3. `reap`, when given, is reaped meanwhile, as
+// the game's parent would.
+WaitResult wait_logged_without_pidfd(std::int32_t pid, int limit_ms, ChildProcess* reap) {
+  TempDir dir;
+  const pid_t tester = fork();
+  if (tester == 0) {
+    sock_filter filter[] = {
+        BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
+        BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
+    };
+    sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
+    if (prctl(PR_SET_NO_NEW_PRIVS, 1, 0, 0, 0) != 0 ||
+        prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
+      _exit(2);
+    }
+    SharedFile log = open_update_log(dir.path());
+    const bool went_on = wait_for_game(log.get(), pid, limit_ms);
+    log.reset();
+    _exit(went_on ? 0 : 1);
+  }
+  if (reap != nullptr) reap->wait();
+  int status = 0;
+  waitpid(tester, &status, 0);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) < 2) << "the tester could not run";
+  return {WIFEXITED(status) && WEXITSTATUS(status) == 0,
+          test::read_log_messages(dir / "update.log")};
+}
+
+TEST(WaitForGame, WithoutPidfdTheWaitProbesThePid) {
+  {
+    ChildProcess game({"sleep", "0.3"});
+    const std::string pid = std::to_string(game.pid());
+    const WaitResult ended = wait_logged_without_pidfd(game.pid(), 5000, &game);
+    EXPECT_TRUE(ended.went_on);
+    EXPECT_EQ(ended.lines, std::vector<std::string>{"zrk-update: waiting for pid " + pid});
+  }
+  {
+    ChildProcess game({"sleep", "30"});
+    const std::string pid = std::to_string(game.pid());
+    const WaitResult outlived = wait_logged_without_pidfd(game.pid(), 1000, nullptr);
+    EXPECT_FALSE(outlived.went_on);
+    EXPECT_EQ(outlived.lines,
+              (std::vector<std::string>{"zrk-update: waiting for pid " + pid,
+                                        "pid " + pid + " is still running after 1 s"}));
+  }
+  const std::int32_t gone = test::gone_pid();
+  const WaitResult already_gone = wait_logged_without_pidfd(gone, 5000, nullptr);
+  EXPECT_TRUE(already_gone.went_on);
+  EXPECT_EQ(already_gone.lines,
+            (std::vector<std::string>{"zrk-update: waiting for pid " + std::to_string(gone),
+                                      "pid " + std::to_string(gone) + " is gone (error 3)"}));
 }
 
 TEST(WaitForGame, GoesOnWhenTheGameEndsInTime) {
