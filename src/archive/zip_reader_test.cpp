@@ -30,18 +30,13 @@ Outcome extract(const fs::path& zip, const fs::path& staging) {
 
 // Runs tests/tools/make_zip.py with `args`.
 void make_zip(const std::vector<std::string>& args) {
-  std::vector<std::string> argv{"python3", test::tool_path("make_zip.py")};
-  argv.insert(argv.end(), args.begin(), args.end());
   std::string output;
-  ASSERT_EQ(test::run_command(argv, &output), 0) << output;
+  ASSERT_EQ(test::run_python_tool("make_zip.py", args, &output), 0) << output;
 }
 
 void run_in(const fs::path& folder, const std::string& command) {
   std::string output;
-  ASSERT_EQ(test::run_command({"sh", "-c", "cd '" + folder.string() + "' && " + command}, &output),
-            0)
-      << command << "\n"
-      << output;
+  ASSERT_EQ(test::run_shell_in(folder, command, &output), 0) << command << "\n" << output;
 }
 
 // Bytes that cover every value and span several copy-buffer chunks.

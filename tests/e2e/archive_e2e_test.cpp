@@ -29,9 +29,7 @@ class ArchiveEndToEnd : public test::InstallFixture {
   // Runs a shell command line in the folder above the top folder, as a
   // developer making an update archive would.
   void make_archive(const std::string& command) {
-    ASSERT_EQ(test::run_command({"sh", "-c", "cd '" + (dir_ / "src").string() + "' && " + command}),
-              0)
-        << command;
+    ASSERT_EQ(test::run_shell_in(dir_ / "src", command), 0) << command;
   }
 
   int run(const std::filesystem::path& archive) {

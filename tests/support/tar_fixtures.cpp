@@ -106,13 +106,6 @@ std::string gunzip_bytes(std::string_view data) {
   return out;
 }
 
-int run_python_tool(const std::string& script, const std::vector<std::string>& args,
-                    std::string* output) {
-  std::vector<std::string> argv{"python3", tool_path(script)};
-  argv.insert(argv.end(), args.begin(), args.end());
-  return run_command(argv, output);
-}
-
 TarballBench::TarballBench() : staging_(dir_.path() / "staging") {
   std::filesystem::create_directory(staging_);
 }

@@ -41,10 +41,6 @@ std::string pax_record(std::string_view key, std::string_view value);
 std::string gzip_bytes(std::string_view data, int level = 6);
 std::string gunzip_bytes(std::string_view data);
 
-// Runs a script of tests/tools with python3. Returns its exit code.
-int run_python_tool(const std::string& script, const std::vector<std::string>& args,
-                    std::string* output = nullptr);
-
 // A temporary folder with an empty "staging" folder, into which archives
 // written beside it are extracted by the tarball reader.
 class TarballBench {

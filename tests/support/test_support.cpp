@@ -160,6 +160,18 @@ ScopedImmutable::~ScopedImmutable() {
   if (active_) run_command({"chattr", "-i", path_.string()});
 }
 
+int run_python_tool(const std::string& script, const std::vector<std::string>& args,
+                    std::string* output) {
+  std::vector<std::string> argv{"python3", tool_path(script)};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return run_command(argv, output);
+}
+
+int run_shell_in(const std::filesystem::path& folder, const std::string& command,
+                 std::string* output) {
+  return run_command({"sh", "-c", "cd '" + folder.string() + "' && " + command}, output);
+}
+
 int run_updater(const std::vector<std::string>& args) {
   std::vector<std::string> argv{ZRK_UPDATE_BINARY};
   argv.insert(argv.end(), args.begin(), args.end());

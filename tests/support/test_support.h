@@ -99,6 +99,14 @@ class ScopedImmutable {
   bool active_ = false;
 };
 
+// Runs a script of tests/tools with python3. Returns its exit code.
+int run_python_tool(const std::string& script, const std::vector<std::string>& args,
+                    std::string* output = nullptr);
+
+// Runs a shell command line in `folder`. Returns its exit code.
+int run_shell_in(const std::filesystem::path& folder, const std::string& command,
+                 std::string* output = nullptr);
+
 // Runs the zrk-update binary under test with `args` after the program name.
 int run_updater(const std::vector<std::string>& args);
 
