@@ -52,7 +52,10 @@ std::string binary_blob(std::size_t size) {
 
 class ZipReaderTest : public ::testing::Test {
  protected:
-  void SetUp() override { fs::create_directories(staging()); }
+  void SetUp() override {
+    ZRK_SKIP_WITHOUT_HOST_TOOLS();
+    fs::create_directories(staging());
+  }
   fs::path staging() const { return dir_ / "staging"; }
   fs::path path(const std::string& name) const { return dir_ / name; }
 
@@ -412,6 +415,7 @@ TEST(ZipReaderCorpus, ForeignArchivesAreRefusedCleanly) {
 // The same archives with every name moved below the top folder, so their data,
 // sizes and flags reach the rest of the checks and the write pass.
 TEST(ZipReaderCorpus, ForeignArchivesBelowTheTopFolder) {
+  ZRK_SKIP_WITHOUT_HOST_TOOLS();
   std::vector<fs::path> zips = corpus_zips();
   if (zips.empty()) GTEST_SKIP() << "no corpus at " << ZRK_CORPUS;
   test::TempDir scratch;

@@ -76,7 +76,7 @@ TEST(ParseOptions, KeepsPathsAsWrittenInAnyOrderAndTheLaterValueWins) {
   UpdateOptions options;
   std::string error;
   ASSERT_TRUE(parse_options(args, &options, &error)) << error;
-  EXPECT_EQ(options.install, std::filesystem::path("C:\\Spiele\\Z\xC3\xA9 "));
+  EXPECT_EQ(options.install, std::filesystem::u8path("C:\\Spiele\\Z\xC3\xA9 "));
   EXPECT_EQ(options.archive, std::filesystem::path("dl/u.zip"));
   EXPECT_EQ(options.relaunch, std::filesystem::path("../Z-Ravelkin.exe"));
   EXPECT_EQ(options.pid, 10);

@@ -21,7 +21,10 @@ class TempDir {
   TempDir& operator=(const TempDir&) = delete;
 
   const std::filesystem::path& path() const { return path_; }
-  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+  // `name` is UTF-8 on every host.
+  std::filesystem::path operator/(const std::string& name) const {
+    return path_ / std::filesystem::u8path(name);
+  }
 
  private:
   std::filesystem::path path_;
@@ -116,4 +119,23 @@ std::vector<std::string> read_log_messages(const std::filesystem::path& log);
 // Path of a helper script in tests/tools.
 std::string tool_path(const std::string& name);
 
+// Makes `link` a symbolic link to `target`. False, with nothing made, where
+// the tests cannot make links (Windows); a refusal on POSIX throws.
+bool make_symlink(const std::filesystem::path& target, const std::filesystem::path& link);
+
+// A path whose native form has no UTF-8 spelling: invalid bytes on POSIX, a
+// lone surrogate on Windows.
+std::filesystem::path path_not_utf8();
+
+// True where the build machine's archive tools (python3, GNU tar, zip) can be
+// run: on Linux, not inside the Windows test binary under Wine.
+bool host_tools_available();
+
 }  // namespace zrk::test
+
+// Skips a test that makes its fixtures with the build machine's tools where
+// they cannot be run; the end-to-end tests cover those archives on every host.
+#define ZRK_SKIP_WITHOUT_HOST_TOOLS()                                  \
+  if (!::zrk::test::host_tools_available()) {                          \
+    GTEST_SKIP() << "needs python3, tar and zip of the build machine"; \
+  }

@@ -1,17 +1,18 @@
 #!/usr/bin/env bash
 # Cross-builds zrk-update.exe for 64-bit Windows with mingw-w64 (as root on
-# Debian 12). zlib comes from Debian's mingw package; bzip2 and libzip are
-# built here from Debian's source packages into a prefix under the build
-# folder, static, so the program carries no DLLs.
+# Debian 12), with its unit tests and test helpers. zlib comes from Debian's
+# mingw package; bzip2 and libzip are built here from Debian's source packages
+# into a prefix under the build folder, static, so the program carries no DLLs.
 #
-#   tools/build-win32.sh [BUILD_DIR]     (default: build-win32)
+#   tools/build-windows.sh [BUILD_DIR]     (default: build-windows)
 #
+# The program lands at BUILD_DIR/zrk-update.exe; it is all that ships.
 # Re-runs skip the dependency builds while the prefix holds them; remove
 # BUILD_DIR/deps to build them again.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
-out=$(realpath -m "${1:-build-win32}")
+out=$(realpath -m "${1:-build-windows}")
 deps=$out/deps
 prefix=$deps/prefix
 triple=x86_64-w64-mingw32
@@ -78,10 +79,11 @@ echo "== zrk-update for $triple =="
 # Only the prefix's pkg-config files count, never the build machine's.
 export PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig
 export PKG_CONFIG_SYSROOT_DIR=
-cmake -S "$root" -B "$out/zrk" -G Ninja \
+# CTest runs the Windows test binary under Wine.
+cmake -S "$root" -B "$out" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
   -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DZRK_BUILD_TESTS=OFF
-cmake --build "$out/zrk" -j "$jobs"
-echo "built $out/zrk/zrk-update.exe"
+  -DCMAKE_CROSSCOMPILING_EMULATOR="$root/tools/wine-run.sh"
+cmake --build "$out" -j "$jobs"
+echo "built $out/zrk-update.exe"

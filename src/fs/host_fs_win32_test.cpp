@@ -1,0 +1,56 @@
+// Moves that Windows refuses while another handle holds the item open without
+// delete sharing, as a running game or a virus scanner does.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <chrono>
+#include <thread>
+
+#include "fs/host_fs_test.h"
+
+namespace zrk {
+namespace {
+
+using test::read_file;
+using test::write_file;
+
+// Opens `path` for reading, sharing read access only, until closed.
+HANDLE hold_open(const std::filesystem::path& path) {
+  return CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                     FILE_ATTRIBUTE_NORMAL, nullptr);
+}
+
+TEST_F(HostFsTest, RenameOfAFileHeldOpenFailsAfterEveryAttempt) {
+  write_file(dir / "held.pak", "held");
+  const HANDLE handle = hold_open(dir / "held.pak");
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(fs->rename(at("held.pak"), at("moved.pak")));
+  EXPECT_GE(seconds_since(start), 4.95);
+  CloseHandle(handle);
+  EXPECT_EQ(read_file(dir / "held.pak"), "held");
+  EXPECT_FALSE(std::filesystem::exists(dir / "moved.pak"));
+}
+
+TEST_F(HostFsTest, RenameGoesThroughOnceTheHolderLetsGo) {
+  write_file(dir / "held.pak", "held");
+  write_file(dir / "old.pak", "replaced");
+  const HANDLE handle = hold_open(dir / "held.pak");
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  std::thread holder([handle] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(600));
+    CloseHandle(handle);
+  });
+  const Clock::time_point start = Clock::now();
+  const bool moved = fs->rename(at("held.pak"), at("old.pak"));
+  const double elapsed = seconds_since(start);
+  holder.join();
+  EXPECT_TRUE(moved);
+  EXPECT_GE(elapsed, 0.5);
+  EXPECT_LT(elapsed, 2.0);
+  EXPECT_EQ(read_file(dir / "old.pak"), "held");
+  EXPECT_FALSE(std::filesystem::exists(dir / "held.pak"));
+}
+
+}  // namespace
+}  // namespace zrk

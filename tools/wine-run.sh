@@ -1,0 +1,17 @@
+#!/usr/bin/env bash
+# Runs a Windows program under Wine in the build's own prefix
+# (build-windows/wine, made on first use), with Wine's messages off.
+#
+#   tools/wine-run.sh PROGRAM.exe [ARGS...]
+#
+# WINEPREFIX may name another prefix.
+set -euo pipefail
+here=$(cd "$(dirname "$0")/.." && pwd)
+export WINEPREFIX=${WINEPREFIX:-$here/build-windows/wine}
+export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  # No Mono or Gecko prompts; the first boot takes some seconds.
+  wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
+exec wine "$@"
