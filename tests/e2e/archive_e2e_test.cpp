@@ -15,7 +15,11 @@ using test::Tree;
 
 class ArchiveEndToEnd : public test::InstallFixture {
  protected:
+  using InstallFixture::InstallFixture;
+
   void SetUp() override {
+    InstallFixture::SetUp();
+    if (IsSkipped()) return;
     test::write_file(install_ / "Z-Ravelkin.exe", "game v1");
     test::write_file(install_ / "zravelkin.pak", "data v1");
     test::write_file(install_ / "saves" / "slot1.sav", "level 7");
@@ -32,16 +36,19 @@ class ArchiveEndToEnd : public test::InstallFixture {
     ASSERT_EQ(test::run_shell_in(dir_ / "src", command), 0) << command;
   }
 
-  int run(const std::filesystem::path& archive) {
-    return test::run_updater(args(archive.string()));
-  }
+  int run(const std::filesystem::path& archive) { return run_host(args(archive)); }
 
   std::filesystem::path source_ = dir_ / "src" / "Z-Ravelkin";
 };
 
-TEST_F(ArchiveEndToEnd, AZipUpdateIsAppliedAndUserFilesStayAsTheyWere) {
-  make_archive("zip -qr ../update-7.zip Z-Ravelkin");
-  ASSERT_EQ(run(dir_ / "update-7.zip"), 0);
+using ArchiveOnEveryHost = test::OnEveryHost<ArchiveEndToEnd>;
+INSTANTIATE_TEST_SUITE_P(Hosts, ArchiveOnEveryHost, ::testing::ValuesIn(test::all_hosts()),
+                         test::host_name);
+
+// The archive's name, like the install folder's, is not ASCII.
+TEST_P(ArchiveOnEveryHost, AZipUpdateIsAppliedAndUserFilesStayAsTheyWere) {
+  make_archive("zip -qr '../mise \xC3\xA0 jour 7.zip' Z-Ravelkin");
+  ASSERT_EQ(run(dir_ / "mise \xC3\xA0 jour 7.zip"), 0);
 
   const Tree expected = {
       {"Z-Ravelkin.exe", "file:game v2"},
@@ -53,14 +60,15 @@ TEST_F(ArchiveEndToEnd, AZipUpdateIsAppliedAndUserFilesStayAsTheyWere) {
       {"typefaces/sans.ttf", "file:glyphs"},
   };
   EXPECT_EQ(installed_tree(), expected);
-  EXPECT_EQ(test::read_file(install_ / ".update" / "applied.ok"), "applied update-7.zip\n");
+  EXPECT_EQ(test::read_file(install_ / ".update" / "applied.ok"),
+            "applied mise \xC3\xA0 jour 7.zip\n");
   EXPECT_FALSE(std::filesystem::exists(install_ / ".update" / "staging"));
   EXPECT_FALSE(std::filesystem::exists(install_ / ".update" / "backup"));
   EXPECT_TRUE(game_started_in_install());
 
   const Lines lines = log();
   ASSERT_GE(lines.size(), 3u);
-  EXPECT_EQ(lines.back(), "zrk-update: update applied, starting " + game_.string());
+  EXPECT_EQ(lines.back(), "zrk-update: update applied, starting " + text(game_));
   EXPECT_NE(std::find(lines.begin(), lines.end(), "zrk-update: swapping 4 staged item(s)"),
             lines.end());
   EXPECT_NE(
@@ -68,7 +76,7 @@ TEST_F(ArchiveEndToEnd, AZipUpdateIsAppliedAndUserFilesStayAsTheyWere) {
       lines.end());
 }
 
-TEST_F(ArchiveEndToEnd, RefusedArchivesLeaveTheInstallFolderUnchanged) {
+TEST_P(ArchiveOnEveryHost, RefusedArchivesLeaveTheInstallFolderUnchanged) {
   const struct {
     const char* archive;
     const char* command;  // run in the folder above Z-Ravelkin/
@@ -95,7 +103,7 @@ TEST_F(ArchiveEndToEnd, RefusedArchivesLeaveTheInstallFolderUnchanged) {
     const Lines lines = log();
     ASSERT_GE(lines.size(), 2u);
     const std::string refusal =
-        c.refusal != nullptr ? c.refusal : "cannot open " + archive.string() + " as a zip";
+        c.refusal != nullptr ? c.refusal : "cannot open " + text(archive) + " as a zip";
     EXPECT_EQ(
         Lines(lines.end() - 2, lines.end()),
         (Lines{refusal, "zrk-update: the archive was refused, the install folder is unchanged"}));

@@ -3,6 +3,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <chrono>
+
 #include "e2e/install_fixture.h"
 
 namespace zrk {
@@ -13,6 +15,8 @@ using ::testing::MatchesRegex;
 
 class DriverEndToEnd : public test::InstallFixture {
  protected:
+  using InstallFixture::InstallFixture;
+
   // The command line of a run with another process id.
   std::vector<std::string> args_with_pid(const std::string& archive, int pid) const {
     std::vector<std::string> command_line = args(archive);
@@ -21,27 +25,56 @@ class DriverEndToEnd : public test::InstallFixture {
   }
 };
 
-TEST_F(DriverEndToEnd, ABadCommandLineExitsWith1AndLeavesNoTrace) {
+using DriverOnEveryHost = test::OnEveryHost<DriverEndToEnd>;
+INSTANTIATE_TEST_SUITE_P(Hosts, DriverOnEveryHost, ::testing::ValuesIn(test::all_hosts()),
+                         test::host_name);
+
+TEST_P(DriverOnEveryHost, ABadCommandLineExitsWith1AndLeavesNoTrace) {
   std::filesystem::create_directories(install_);
+  const std::string install = text(install_);
   const std::vector<std::vector<std::string>> kCommandLines = {
       {},
-      {"--install", install_.string()},
-      {"--install", install_.string(), "--archive", "u.zip", "--pid", "0", "--relaunch", "g"},
-      {"--install", install_.string(), "--archive", "u.zip", "--pid", "5", "--relaunch", "g",
-       "--verbose"},
-      {"--install", install_.string() + "/\xFF", "--archive", "u.zip", "--pid", "5", "--relaunch",
-       "g"},
+      {"--install", install},
+      {"--install", install, "--archive", "u.zip", "--pid", "0", "--relaunch", "g"},
+      {"--install", install, "--archive", "u.zip", "--pid", "5", "--relaunch", "g", "--verbose"},
+      {"--install", install, "--archive", "u.zip", "--pid", "5", "--relaunch"},
   };
   for (const auto& command_line : kCommandLines) {
-    EXPECT_EQ(test::run_updater(command_line), 1);
+    EXPECT_EQ(run_host(command_line), 1);
     EXPECT_TRUE(std::filesystem::is_empty(install_));
   }
 }
 
-TEST_F(DriverEndToEnd, ALogThatCannotBeOpenedExitsWith5AndTouchesNothingElse) {
+// A Windows command line is UTF-16 and cannot carry these bytes.
+TEST_F(DriverEndToEnd, APathThatIsNotUtf8IsABadCommandLine) {
+  std::filesystem::create_directories(install_);
+  EXPECT_EQ(test::run_updater({"--install", install_.string() + "/\xFF", "--archive", "u.zip",
+                               "--pid", "5", "--relaunch", "g"}),
+            1);
+  EXPECT_TRUE(std::filesystem::is_empty(install_));
+}
+
+TEST_P(DriverOnEveryHost, ALogThatCannotBeOpenedExitsWith5AndTouchesNothingElse) {
   std::filesystem::create_directories(install_ / ".update" / "update.log");
-  EXPECT_EQ(test::run_updater(args("u.tgz")), 5);
+  EXPECT_EQ(run_host(args("u.tgz")), 5);
   EXPECT_EQ(test::snapshot_tree(install_).size(), 2u);  // .update and the folder in the way
+}
+
+// The run goes on once the game has ended; the unknown archive type then ends
+// it without touching anything.
+TEST_P(DriverOnEveryHost, AGameThatEndsInTimeIsWaitedFor) {
+  const auto game = host_.start_game(dir_.path(), 1500);
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(run_host(args_with_pid("u.zip.bak", game->pid())), 3);
+  EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
+
+  const std::string pid = std::to_string(game->pid());
+  const std::vector<std::string> lines = log();
+  ASSERT_GE(lines.size(), 5u);
+  EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.begin() + 5),
+            (std::vector<std::string>{"zrk-update: waiting for pid " + pid,
+                                      "zrk-update: the game has exited"}));
+  EXPECT_EQ(lines.back(), "zrk-update: the archive was refused, the install folder is unchanged");
 }
 
 TEST_F(DriverEndToEnd, AGameThatCannotBeWaitedForExitsWith2) {
@@ -55,14 +88,14 @@ TEST_F(DriverEndToEnd, AGameThatCannotBeWaitedForExitsWith2) {
       log(),
       ElementsAre(
           "zrk-update: install " + install_.string(), "zrk-update: archive u.tgz",
-          "zrk-update: relaunch " + game_.string(), "zrk-update: waiting for pid " + pid,
+          "zrk-update: relaunch " + text(game_), "zrk-update: waiting for pid " + pid,
           MatchesRegex("pid " + pid + " cannot be opened \\(error [0-9]+\\), not installing"),
           "zrk-update: giving up without touching the install folder"));
   EXPECT_FALSE(std::filesystem::exists(install_ / ".update" / "staging"));
 }
 
-TEST_F(DriverEndToEnd, AnArchiveOfUnknownTypeIsRefusedWith3) {
-  EXPECT_EQ(test::run_updater(args("dl/u.zip.bak")), 3);
+TEST_P(DriverOnEveryHost, AnArchiveOfUnknownTypeIsRefusedWith3) {
+  EXPECT_EQ(run_host(args("dl/u.zip.bak")), 3);
   std::vector<std::string> expected = opening_lines("dl/u.zip.bak", game_);
   expected.push_back("unknown archive type: dl/u.zip.bak");
   expected.push_back("zrk-update: the archive was refused, the install folder is unchanged");

@@ -1,14 +1,17 @@
 // What the end-to-end tests share: a temporary install folder, a relaunch
 // program that records where it was started, and readers for the outcome.
+// The host (the Linux build, or the Windows build under Wine) is a parameter.
 #pragma once
 
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "e2e/updater_host.h"
 #include "support/test_support.h"
 
 namespace zrk::test {
@@ -18,24 +21,44 @@ using Tree = std::map<std::string, std::string>;
 
 class InstallFixture : public ::testing::Test {
  protected:
-  InstallFixture() {
-    write_file(game_, "#!/bin/sh\npwd > \"" + started_.string() + "\"\n");
-    std::filesystem::permissions(game_, std::filesystem::perms::owner_all);
+  explicit InstallFixture(const UpdaterHost& host = linux_host())
+      : host_(host), available_(host.unavailable()), pid_(host.gone_pid()) {
+    if (available_.empty()) game_ = host.install_game(game_dir_);
+    started_ = game_dir_ / "started.txt";
   }
 
+  // A host that cannot run here skips, unless ZRK_REQUIRE_WINE says the
+  // Windows build must be tested.
+  void SetUp() override {
+    if (available_.empty()) return;
+    if (std::getenv("ZRK_REQUIRE_WINE") != nullptr) FAIL() << available_;
+    GTEST_SKIP() << available_;
+  }
+
+  // The path as the program is given it.
+  std::string text(const std::filesystem::path& path) const { return host_.text(path); }
+
+  int run_host(const Lines& command_line) const { return host_.run(command_line); }
+
   // The command line of a run; the pid names no process, so there is no wait.
+  // An archive given as a string is passed as written.
   Lines args(const std::string& archive, const std::filesystem::path& relaunch) const {
-    return {"--install", install_.string(),    "--archive",  archive,
-            "--pid",     std::to_string(pid_), "--relaunch", relaunch.string()};
+    return {"--install", text(install_),       "--archive",  archive,
+            "--pid",     std::to_string(pid_), "--relaunch", text(relaunch)};
   }
   Lines args(const std::string& archive) const { return args(archive, game_); }
+  Lines args(const char* archive) const { return args(std::string(archive), game_); }
+  Lines args(const std::filesystem::path& archive) const { return args(text(archive), game_); }
 
   // The lines every run that gets past the wait begins with.
   Lines opening_lines(const std::string& archive, const std::filesystem::path& relaunch) const {
     const std::string pid = std::to_string(pid_);
-    return {"zrk-update: install " + install_.string(),  "zrk-update: archive " + archive,
-            "zrk-update: relaunch " + relaunch.string(), "zrk-update: waiting for pid " + pid,
-            "pid " + pid + " is gone (error 3)",         "zrk-update: the game has exited"};
+    return {"zrk-update: install " + text(install_),
+            "zrk-update: archive " + archive,
+            "zrk-update: relaunch " + text(relaunch),
+            "zrk-update: waiting for pid " + pid,
+            "pid " + pid + " is gone (error " + std::to_string(host_.gone_error()) + ")",
+            "zrk-update: the game has exited"};
   }
 
   Lines log() const { return read_log_messages(install_ / ".update" / "update.log"); }
@@ -50,14 +73,25 @@ class InstallFixture : public ::testing::Test {
   }
 
   bool game_started_in_install() const {
-    return wait_for_file(started_) && read_file(started_) == install_.string() + "\n";
+    return wait_for_file(started_, 20.0) && read_file(started_) == text(install_);
   }
 
+  const UpdaterHost& host_;
+  const std::string available_;
   TempDir dir_;
   const std::filesystem::path install_ = dir_ / "Z Ravelkin \xC3\xA9t\xC3\xA9";
-  const std::filesystem::path game_ = dir_ / "game.sh";
-  const std::filesystem::path started_ = dir_ / "started.txt";
-  const int pid_ = gone_pid();
+  const std::filesystem::path game_dir_ = dir_ / "game dir \xC3\xA9\xE5\xAD\x97";
+  std::filesystem::path game_;
+  std::filesystem::path started_;
+  const int pid_;
+};
+
+// A fixture whose scenarios run on every host: instantiate it with
+// INSTANTIATE_TEST_SUITE_P(Hosts, Name, ::testing::ValuesIn(all_hosts()), host_name).
+template <class Fixture>
+class OnEveryHost : public Fixture, public ::testing::WithParamInterface<const UpdaterHost*> {
+ protected:
+  OnEveryHost() : Fixture(*this->GetParam()) {}
 };
 
 }  // namespace zrk::test

@@ -4,7 +4,9 @@
 
 #include <algorithm>
 #include <filesystem>
+#include <functional>
 #include <map>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -27,7 +29,7 @@ using Members = std::map<std::string, std::string>;
 // Keeps `path` a mount point of itself for the object's life, so that renaming
 // it fails with EBUSY even for root. The test fails when the mount cannot be
 // made.
-class ScopedBindMount {
+class ScopedBindMount : public test::HeldFile {
  public:
   explicit ScopedBindMount(stdfs::path path) : path_(std::move(path)) {
     std::string output;
@@ -49,7 +51,11 @@ std::string top_name(const std::string& member) { return member.substr(0, member
 
 class SwapEndToEnd : public test::InstallFixture {
  protected:
+  using InstallFixture::InstallFixture;
+
   void SetUp() override {
+    InstallFixture::SetUp();
+    if (IsSkipped()) return;
     write_file(install_ / "Z-Ravelkin.exe", "game v1");
     write_file(install_ / "zravelkin.pak", "pak v1");
     write_file(install_ / "typefaces" / "old.ttf", "old font");
@@ -96,7 +102,7 @@ class SwapEndToEnd : public test::InstallFixture {
         write_file(probe / top, content);
       }
     }
-    Lines order = list_dir_names(probe);
+    Lines order = host_.listing_order(probe);
     stdfs::remove_all(probe);
     return order;
   }
@@ -123,10 +129,20 @@ class SwapEndToEnd : public test::InstallFixture {
     return lines;
   }
 
-  std::string backup_text() const { return install_.string() + "/.update/backup"; }
+  std::string backup_text() const { return text(install_) + "/.update/backup"; }
+
+  // The second payload item in line cannot be moved into the backup while
+  // `hold` keeps it, so the first one, already swapped in, must really be
+  // undone. Takes the 20 move attempts (~5 s).
+  void expect_rollback_while_held(
+      const std::function<std::unique_ptr<test::HeldFile>(const stdfs::path&)>& hold);
 
   Tree before_;
 };
+
+using SwapOnEveryHost = test::OnEveryHost<SwapEndToEnd>;
+INSTANTIATE_TEST_SUITE_P(Hosts, SwapOnEveryHost, ::testing::ValuesIn(test::all_hosts()),
+                         test::host_name);
 
 // A new game program, data file and font folder, a new licence file, and two
 // items outside the payload, one of them named like the user's saves folder.
@@ -136,9 +152,9 @@ const Members kUpdate = {
     {"NOTES.txt", "release notes"},    {"saves/slot1.sav", "a save the update must not bring"},
 };
 
-TEST_F(SwapEndToEnd, AnUpdateReplacesAndAddsPayloadItemsAndLeavesTheRestAlone) {
-  const std::string archive = make_tarball("update-7.tar.gz", kUpdate);
-  EXPECT_EQ(test::run_updater(args(archive)), 0);
+TEST_P(SwapOnEveryHost, AnUpdateReplacesAndAddsPayloadItemsAndLeavesTheRestAlone) {
+  const std::string archive = text(make_tarball("update-7.tar.gz", kUpdate));
+  EXPECT_EQ(run_host(args(archive)), 0);
 
   Tree expected = before_;
   expected["Z-Ravelkin.exe"] = "file:game v2";
@@ -152,7 +168,7 @@ TEST_F(SwapEndToEnd, AnUpdateReplacesAndAddsPayloadItemsAndLeavesTheRestAlone) {
   const Lines order = staged_order(kUpdate);
   Lines expected_log = lines_until_swap(archive, game_, order.size());
   for (const std::string& line : swap_lines(order)) expected_log.push_back(line);
-  expected_log.push_back("zrk-update: update applied, starting " + game_.string());
+  expected_log.push_back("zrk-update: update applied, starting " + text(game_));
   EXPECT_EQ(log(), expected_log);
 
   EXPECT_EQ(read_file(install_ / ".update" / "applied.ok"), "applied update-7.tar.gz\n");
@@ -161,7 +177,7 @@ TEST_F(SwapEndToEnd, AnUpdateReplacesAndAddsPayloadItemsAndLeavesTheRestAlone) {
   EXPECT_TRUE(game_started_in_install());
 }
 
-TEST_F(SwapEndToEnd, AnArchiveWithoutTheGameProgramChangesNothing) {
+TEST_P(SwapOnEveryHost, AnArchiveWithoutTheGameProgramChangesNothing) {
   const struct {
     const char* name;
     Members members;
@@ -171,8 +187,8 @@ TEST_F(SwapEndToEnd, AnArchiveWithoutTheGameProgramChangesNothing) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    const std::string archive = make_tarball("update.tgz", c.members);
-    EXPECT_EQ(test::run_updater(args(archive)), 3);
+    const std::string archive = text(make_tarball("update.tgz", c.members));
+    EXPECT_EQ(run_host(args(archive)), 3);
     EXPECT_EQ(installed_tree(), before_);
     const Lines lines = log();
     ASSERT_FALSE(lines.empty());
@@ -185,19 +201,13 @@ TEST_F(SwapEndToEnd, AnArchiveWithoutTheGameProgramChangesNothing) {
   EXPECT_FALSE(stdfs::exists(started_));
 }
 
-// How the installed item that is second in line is kept from moving: "chattr"
-// (immutable, EPERM) or "mount" (a bind mount onto itself, EBUSY).
-class SwapRollbackEndToEnd : public SwapEndToEnd,
-                             public ::testing::WithParamInterface<std::string> {};
-
-// The second payload item cannot be moved into the backup, so the first one,
-// already swapped in, must really be undone. Takes the 20 move attempts (~5 s).
-TEST_P(SwapRollbackEndToEnd, AFailedMoveIsRolledBackAndTheGameStarted) {
+void SwapEndToEnd::expect_rollback_while_held(
+    const std::function<std::unique_ptr<test::HeldFile>(const stdfs::path&)>& hold) {
   const Members update = {{"Z-Ravelkin.exe", "game v2"},
                           {"zravelkin.pak", "pak v2"},
                           {"typefaces/new.ttf", "new font"},
                           {"NOTES.txt", "release notes"}};
-  const std::string archive = make_tarball("update-8.tar.gz", update);
+  const std::string archive = text(make_tarball("update-8.tar.gz", update));
   const Lines order = staged_order(update);
   Lines payload;
   std::copy_if(order.begin(), order.end(), std::back_inserter(payload), is_payload_name);
@@ -206,13 +216,10 @@ TEST_P(SwapRollbackEndToEnd, AFailedMoveIsRolledBackAndTheGameStarted) {
   const std::string& second = payload[1];
 
   int code = -1;
-  if (GetParam() == "chattr") {
-    test::ScopedImmutable blocked(install_ / second);
-    ASSERT_TRUE(blocked.active()) << "chattr +i is needed to make a move fail";
-    code = test::run_updater(args(archive));
-  } else {
-    ScopedBindMount blocked(install_ / second);
-    code = test::run_updater(args(archive));
+  {
+    const std::unique_ptr<test::HeldFile> held = hold(install_ / second);
+    if (HasFailure()) return;
+    code = run_host(args(archive));
   }
 
   EXPECT_EQ(code, 4);
@@ -233,21 +240,30 @@ TEST_P(SwapRollbackEndToEnd, AFailedMoveIsRolledBackAndTheGameStarted) {
   EXPECT_TRUE(stdfs::is_empty(install_ / ".update" / "backup"));
 }
 
-INSTANTIATE_TEST_SUITE_P(Blockers, SwapRollbackEndToEnd, ::testing::Values("chattr", "mount"),
-                         [](const auto& info) { return info.param; });
+// Held the host's way: immutable on Linux, open without delete sharing on
+// Windows.
+TEST_P(SwapOnEveryHost, AFailedMoveIsRolledBackAndTheGameStarted) {
+  expect_rollback_while_held([this](const stdfs::path& file) { return host_.hold(file); });
+}
 
-TEST_F(SwapEndToEnd, ARelaunchThatFailsAfterTheUpdateExitsWith5WithTheMarkerWritten) {
-  const std::string archive = make_tarball("update-9.tar.gz", kUpdate);
+// A mount point cannot be renamed (EBUSY).
+TEST_F(SwapEndToEnd, AMountPointThatCannotMoveIsRolledBack) {
+  expect_rollback_while_held(
+      [](const stdfs::path& file) { return std::make_unique<ScopedBindMount>(file); });
+}
+
+TEST_P(SwapOnEveryHost, ARelaunchThatFailsAfterTheUpdateExitsWith5WithTheMarkerWritten) {
+  const std::string archive = text(make_tarball("update-9.tar.gz", kUpdate));
   const stdfs::path missing_game = dir_ / "no-such-game";
-  EXPECT_EQ(test::run_updater(args(archive, missing_game)), 5);
+  EXPECT_EQ(run_host(args(archive, missing_game)), 5);
 
   EXPECT_EQ(read_file(install_ / "zravelkin.pak"), "pak v2");
   EXPECT_EQ(read_file(install_ / ".update" / "applied.ok"), "applied update-9.tar.gz\n");
   const Lines lines = log();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
-            (Lines{"zrk-update: update applied, starting " + missing_game.string(),
-                   "zrk-update: could not start " + missing_game.string()}));
+            (Lines{"zrk-update: update applied, starting " + text(missing_game),
+                   "zrk-update: could not start " + text(missing_game)}));
 }
 
 // A file that even root cannot remove, left in the backup folder by an earlier

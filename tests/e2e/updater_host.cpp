@@ -1,0 +1,197 @@
+#include "e2e/updater_host.h"
+
+#include <algorithm>
+#include <cctype>
+#include <ostream>
+#include <string>
+
+#include "support/test_support.h"
+#include "swap/payload.h"
+
+namespace zrk::test {
+
+namespace {
+
+namespace stdfs = std::filesystem;
+
+class LinuxGame final : public RunningGame {
+ public:
+  explicit LinuxGame(int milliseconds)
+      : process_({"sleep", std::to_string(milliseconds / 1000.0)}) {}
+  int pid() const override { return process_.pid(); }
+
+ private:
+  ChildProcess process_;
+};
+
+class ImmutableFile final : public HeldFile {
+ public:
+  explicit ImmutableFile(const stdfs::path& file) : immutable_(file) {}
+
+ private:
+  ScopedImmutable immutable_;
+};
+
+class LinuxHost final : public UpdaterHost {
+ public:
+  const char* name() const override { return "linux"; }
+  std::string unavailable() const override { return ""; }
+  std::string text(const stdfs::path& path) const override { return path.string(); }
+  int run(const std::vector<std::string>& args) const override { return run_updater(args); }
+
+  stdfs::path install_game(const stdfs::path& folder) const override {
+    const stdfs::path game = folder / "game.sh";
+    write_file(game, "#!/bin/sh\nprintf '%s' \"$PWD\" > \"$(dirname \"$0\")/started.txt\"\n");
+    stdfs::permissions(game, stdfs::perms::owner_all);
+    return game;
+  }
+
+  int gone_pid() const override { return test::gone_pid(); }
+  int gone_error() const override { return 3; }  // ESRCH
+
+  std::unique_ptr<RunningGame> start_game(const stdfs::path&, int milliseconds) const override {
+    return std::make_unique<LinuxGame>(milliseconds);
+  }
+
+  std::unique_ptr<HeldFile> hold(const stdfs::path& file) const override {
+    return std::make_unique<ImmutableFile>(file);
+  }
+
+  std::vector<std::string> listing_order(const stdfs::path& folder) const override {
+    return list_dir_names(folder);
+  }
+};
+
+// The Windows build's programs, and the script that runs them in the build's
+// own Wine prefix.
+stdfs::path windows_build() {
+  const char* over = std::getenv("ZRK_WINDOWS_BUILD");
+  return over != nullptr && *over != '\0' ? stdfs::path(over) : stdfs::path(ZRK_WINDOWS_BUILD);
+}
+
+// Runs a Windows program under Wine in the background. Its output goes
+// nowhere: a Wine server it starts would otherwise hold the test's pipes open.
+std::vector<std::string> wine_command(const std::vector<std::string>& program_and_args) {
+  std::vector<std::string> command{"sh", "-c", "exec \"$0\" \"$@\" </dev/null >/dev/null 2>&1",
+                                   ZRK_WINE_RUN};
+  command.insert(command.end(), program_and_args.begin(), program_and_args.end());
+  return command;
+}
+
+// The stand-in game under Wine: writes its Windows process id to a file once
+// it runs (and holds `held`, when given).
+class WineGame final : public RunningGame, public HeldFile {
+ public:
+  WineGame(const stdfs::path& pid_file, int milliseconds, const std::string& held)
+      : process_(wine_command(arguments(pid_file, milliseconds, held))) {
+    if (!wait_for_file(pid_file, 60.0)) {
+      ADD_FAILURE() << "the stand-in game did not start under Wine";
+      return;
+    }
+    pid_ = std::stoi(read_file(pid_file));
+  }
+  int pid() const override { return pid_; }
+
+ private:
+  static std::vector<std::string> arguments(const stdfs::path& pid_file, int milliseconds,
+                                            const std::string& held) {
+    std::vector<std::string> args{(windows_build() / "stand-in-game.exe").string(),
+                                  wine_host().text(pid_file), std::to_string(milliseconds)};
+    if (!held.empty()) args.push_back(held);
+    return args;
+  }
+
+  ChildProcess process_;
+  int pid_ = 0;
+};
+
+// A game holding a file open; its id file lives in a folder of its own.
+class WineHolder final : public HeldFile {
+ public:
+  explicit WineHolder(const stdfs::path& file)
+      : game_(scratch_ / "holder.pid", 600000, wine_host().text(file)) {}
+
+ private:
+  TempDir scratch_;
+  WineGame game_;
+};
+
+class WineHost final : public UpdaterHost {
+ public:
+  const char* name() const override { return "wine"; }
+
+  std::string unavailable() const override {
+    const stdfs::path program = windows_build() / "zrk-update.exe";
+    if (!stdfs::exists(program)) {
+      return "no Windows build at " + program.string() + " (tools/build-windows.sh makes it)";
+    }
+    if (run_command({"sh", "-c", "command -v wine"}) != 0) return "wine is not installed";
+    return "";
+  }
+
+  // Wine's drive Z: is the Unix root.
+  std::string text(const stdfs::path& path) const override {
+    std::string text = "Z:" + stdfs::absolute(path).string();
+    std::replace(text.begin(), text.end(), '/', '\\');
+    return text;
+  }
+
+  int run(const std::vector<std::string>& args) const override {
+    std::vector<std::string> command{(windows_build() / "zrk-update.exe").string()};
+    command.insert(command.end(), args.begin(), args.end());
+    return run_command(wine_command(command));
+  }
+
+  stdfs::path install_game(const stdfs::path& folder) const override {
+    stdfs::create_directories(folder);
+    const stdfs::path game = folder / "Z-Ravelkin launcher.exe";
+    stdfs::copy_file(windows_build() / "record-start.exe", game);
+    return game;
+  }
+
+  // Above any id Windows hands out, and not a multiple of 4 as its ids are.
+  int gone_pid() const override { return 4194305; }
+  int gone_error() const override { return 87; }  // ERROR_INVALID_PARAMETER
+
+  std::unique_ptr<RunningGame> start_game(const stdfs::path& folder,
+                                          int milliseconds) const override {
+    return std::make_unique<WineGame>(folder / "game.pid", milliseconds, "");
+  }
+
+  std::unique_ptr<HeldFile> hold(const stdfs::path& file) const override {
+    return std::make_unique<WineHolder>(file);
+  }
+
+  // Wine lists a folder sorted by name without regard to case, as NTFS does.
+  std::vector<std::string> listing_order(const stdfs::path& folder) const override {
+    std::vector<std::string> names = list_dir_names(folder);
+    std::sort(names.begin(), names.end(), [](const std::string& a, const std::string& b) {
+      return std::lexicographical_compare(
+          a.begin(), a.end(), b.begin(), b.end(),
+          [](unsigned char x, unsigned char y) { return std::toupper(x) < std::toupper(y); });
+    });
+    return names;
+  }
+};
+
+}  // namespace
+
+const UpdaterHost& linux_host() {
+  static const LinuxHost host;
+  return host;
+}
+
+const UpdaterHost& wine_host() {
+  static const WineHost host;
+  return host;
+}
+
+std::vector<const UpdaterHost*> all_hosts() { return {&linux_host(), &wine_host()}; }
+
+std::string host_name(const ::testing::TestParamInfo<const UpdaterHost*>& info) {
+  return info.param->name();
+}
+
+void PrintTo(const UpdaterHost* host, std::ostream* out) { *out << host->name(); }
+
+}  // namespace zrk::test

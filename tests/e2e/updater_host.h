@@ -1,0 +1,75 @@
+// Where an end-to-end test runs zrk-update: the Linux build itself, or the
+// Windows build under Wine. The scenarios are written once against this
+// interface and instantiated for each host.
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace zrk::test {
+
+// A stand-in game process; it is ended when the object goes away.
+class RunningGame {
+ public:
+  virtual ~RunningGame() = default;
+  // The id the updater is told to wait for.
+  virtual int pid() const = 0;
+};
+
+// Keeps an installed file from being moved for the object's life.
+class HeldFile {
+ public:
+  virtual ~HeldFile() = default;
+};
+
+class UpdaterHost {
+ public:
+  virtual ~UpdaterHost() = default;
+
+  // "linux" or "wine", for test names.
+  virtual const char* name() const = 0;
+
+  // Why this host cannot run here; empty when it can.
+  virtual std::string unavailable() const = 0;
+
+  // The text the program is given for `path`, which its log repeats.
+  virtual std::string text(const std::filesystem::path& path) const = 0;
+
+  // Runs the updater with `args` after the program name and waits for it.
+  // Returns its exit code, or -1 when it did not exit normally.
+  virtual int run(const std::vector<std::string>& args) const = 0;
+
+  // Puts a relaunch program into `folder` that writes the text of its working
+  // folder to "started.txt" beside itself. Returns the program's path.
+  virtual std::filesystem::path install_game(const std::filesystem::path& folder) const = 0;
+
+  // A process id that names no process, and the error the wait logs for it.
+  virtual int gone_pid() const = 0;
+  virtual int gone_error() const = 0;
+
+  // Starts a game that runs for `milliseconds` and returns once it runs.
+  virtual std::unique_ptr<RunningGame> start_game(const std::filesystem::path& folder,
+                                                  int milliseconds) const = 0;
+
+  // Keeps `file` from being moved the way this host's games or tools do: an
+  // immutable file on Linux, a file open without delete sharing on Windows.
+  virtual std::unique_ptr<HeldFile> hold(const std::filesystem::path& file) const = 0;
+
+  // `names` in the order in which the host lists a folder that holds them
+  // (the order of the swap's lines). `folder` holds them on Linux.
+  virtual std::vector<std::string> listing_order(const std::filesystem::path& folder) const = 0;
+};
+
+const UpdaterHost& linux_host();
+const UpdaterHost& wine_host();
+
+// Both hosts, for INSTANTIATE_TEST_SUITE_P.
+std::vector<const UpdaterHost*> all_hosts();
+std::string host_name(const ::testing::TestParamInfo<const UpdaterHost*>& info);
+void PrintTo(const UpdaterHost* host, std::ostream* out);
+
+}  // namespace zrk::test
