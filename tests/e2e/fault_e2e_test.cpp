@@ -35,8 +35,8 @@ bool installed_before(const std::string& name) {
 class FaultEndToEnd : public test::PayloadFixture {
  protected:
   // The lines of a run whose swap fails at `failed`, after the items before it
-  // went in; `moved_out` says whether its installed form had already gone to
-  // the backup, which puts it among the moves to undo.
+  // went in. A failed move-in puts the item itself among the moves to undo;
+  // `unrestorable` names an item whose backup cannot be moved back.
   Lines rolled_back_lines(const std::string& archive, const std::string& failed,
                           bool failed_moving_in, const std::string& unrestorable = "") const {
     const Lines order = staged_order(kUpdate);
