@@ -10,22 +10,19 @@
 #include <string>
 #include <vector>
 
-#include "e2e/install_fixture.h"
-#include "swap/payload.h"
+#include "e2e/payload_fixture.h"
 
 namespace zrk {
 namespace {
 
 namespace stdfs = std::filesystem;
+using test::kUpdate;
 using test::Lines;
 using test::read_file;
 using test::Tree;
 using test::write_file;
 
-// Archive members below the top folder "Z-Ravelkin/": a path ending in "/"
-// is a folder, anything else a file with the given content.
-using Members = std::map<std::string, std::string>;
-
+using test::Members;
 // Keeps `path` a mount point of itself for the object's life, so that renaming
 // it fails with EBUSY even for root. The test fails when the mount cannot be
 // made.
@@ -47,122 +44,26 @@ class ScopedBindMount : public test::HeldFile {
   bool active_ = false;
 };
 
-std::string top_name(const std::string& member) { return member.substr(0, member.find('/')); }
-
-class SwapEndToEnd : public test::InstallFixture {
+class SwapEndToEnd : public test::PayloadFixture {
  protected:
-  using InstallFixture::InstallFixture;
-
-  void SetUp() override {
-    InstallFixture::SetUp();
-    if (IsSkipped()) return;
-    write_file(install_ / "Z-Ravelkin.exe", "game v1");
-    write_file(install_ / "zravelkin.pak", "pak v1");
-    write_file(install_ / "typefaces" / "old.ttf", "old font");
-    write_file(install_ / "saves" / "slot1.sav", "level 7");
-    write_file(install_ / "settings.ini", "volume=3");
-    before_ = installed_tree();
-  }
-
-  // Packs `members` with GNU tar into a ustar .tar.gz named `name` and returns
-  // its path.
-  std::string make_tarball(const std::string& name, const Members& members) {
-    const stdfs::path source = dir_ / "source";
-    stdfs::remove_all(source);
-    stdfs::create_directories(source / "Z-Ravelkin");
-    for (const auto& [path, content] : members) {
-      if (path.back() == '/') {
-        stdfs::create_directories(source / "Z-Ravelkin" / path);
-      } else {
-        write_file(source / "Z-Ravelkin" / path, content);
-      }
-    }
-    const std::string archive = (dir_ / name).string();
-    std::string output;
-    EXPECT_EQ(test::run_command({"tar", "--format=ustar", "--sort=name", "-C", source.string(),
-                                 "-czf", archive, "Z-Ravelkin"},
-                                &output),
-              0)
-        << output;
-    return archive;
-  }
-
-  // The order in which the updater will list the top-level names of
-  // `members` in staging: the same names made in the same order, on the same
-  // file system, list the same way.
-  Lines staged_order(const Members& members) const {
-    const stdfs::path probe = dir_ / "probe";
-    stdfs::create_directory(probe);
-    for (const auto& [path, content] : members) {
-      const std::string top = top_name(path);
-      if (stdfs::exists(probe / top)) continue;
-      if (top.size() < path.size()) {
-        stdfs::create_directory(probe / top);
-      } else {
-        write_file(probe / top, content);
-      }
-    }
-    Lines order = host_.listing_order(probe);
-    stdfs::remove_all(probe);
-    return order;
-  }
-
-  // What the run logs up to the staged item count.
-  Lines lines_until_swap(const std::string& archive, const stdfs::path& relaunch,
-                         size_t staged) const {
-    Lines lines = opening_lines(archive, relaunch);
-    lines.push_back("zrk-update: swapping " + std::to_string(staged) + " staged item(s)");
-    return lines;
-  }
-
-  // The swap's lines for a run in which every payload item goes in.
-  static Lines swap_lines(const Lines& order) {
-    Lines lines;
-    for (const std::string& name : order) {
-      if (!is_payload_name(name)) {
-        lines.push_back("ignored " + name + ": not part of the shipped payload");
-      }
-    }
-    for (const std::string& name : order) {
-      if (is_payload_name(name)) lines.push_back("installed " + name);
-    }
-    return lines;
-  }
-
-  std::string backup_text() const { return text(install_) + "/.update/backup"; }
+  using PayloadFixture::PayloadFixture;
 
   // The second payload item in line cannot be moved into the backup while
   // `hold` keeps it, so the first one, already swapped in, must really be
   // undone. Takes the 20 move attempts (~5 s).
   void expect_rollback_while_held(
       const std::function<std::unique_ptr<test::HeldFile>(const stdfs::path&)>& hold);
-
-  Tree before_;
 };
 
 using SwapOnEveryHost = test::OnEveryHost<SwapEndToEnd>;
 INSTANTIATE_TEST_SUITE_P(Hosts, SwapOnEveryHost, ::testing::ValuesIn(test::all_hosts()),
                          test::host_name);
 
-// A new game program, data file and font folder, a new licence file, and two
-// items outside the payload, one of them named like the user's saves folder.
-const Members kUpdate = {
-    {"Z-Ravelkin.exe", "game v2"},     {"zravelkin.pak", "pak v2"},
-    {"typefaces/new.ttf", "new font"}, {"COPYING", "licence"},
-    {"NOTES.txt", "release notes"},    {"saves/slot1.sav", "a save the update must not bring"},
-};
-
 TEST_P(SwapOnEveryHost, AnUpdateReplacesAndAddsPayloadItemsAndLeavesTheRestAlone) {
-  const std::string archive = text(make_tarball("update-7.tar.gz", kUpdate));
+  const std::string archive = text(pack_update("update-7.tar.gz", kUpdate));
   EXPECT_EQ(run_host(args(archive)), 0);
 
-  Tree expected = before_;
-  expected["Z-Ravelkin.exe"] = "file:game v2";
-  expected["zravelkin.pak"] = "file:pak v2";
-  expected.erase("typefaces/old.ttf");
-  expected["typefaces/new.ttf"] = "file:new font";
-  expected["COPYING"] = "file:licence";
-  EXPECT_EQ(installed_tree(), expected);
+  EXPECT_EQ(installed_tree(), updated_tree());
   EXPECT_EQ(read_file(install_ / "saves" / "slot1.sav"), "level 7");
 
   const Lines order = staged_order(kUpdate);
@@ -187,7 +88,7 @@ TEST_P(SwapOnEveryHost, AnArchiveWithoutTheGameProgramChangesNothing) {
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
-    const std::string archive = text(make_tarball("update.tgz", c.members));
+    const std::string archive = text(pack_update("update.tgz", c.members));
     EXPECT_EQ(run_host(args(archive)), 3);
     EXPECT_EQ(installed_tree(), before_);
     const Lines lines = log();
@@ -207,7 +108,7 @@ void SwapEndToEnd::expect_rollback_while_held(
                           {"zravelkin.pak", "pak v2"},
                           {"typefaces/new.ttf", "new font"},
                           {"NOTES.txt", "release notes"}};
-  const std::string archive = text(make_tarball("update-8.tar.gz", update));
+  const std::string archive = text(pack_update("update-8.tar.gz", update));
   const Lines order = staged_order(update);
   Lines payload;
   std::copy_if(order.begin(), order.end(), std::back_inserter(payload), is_payload_name);
@@ -253,7 +154,7 @@ TEST_F(SwapEndToEnd, AMountPointThatCannotMoveIsRolledBack) {
 }
 
 TEST_P(SwapOnEveryHost, ARelaunchThatFailsAfterTheUpdateExitsWith5WithTheMarkerWritten) {
-  const std::string archive = text(make_tarball("update-9.tar.gz", kUpdate));
+  const std::string archive = text(pack_update("update-9.tar.gz", kUpdate));
   const stdfs::path missing_game = dir_ / "no-such-game";
   EXPECT_EQ(run_host(args(archive, missing_game)), 5);
 
@@ -270,7 +171,7 @@ TEST_P(SwapOnEveryHost, ARelaunchThatFailsAfterTheUpdateExitsWith5WithTheMarkerW
 // run: the swap discards what it can and goes on, and the clean-up after it
 // fails and says so, without changing the outcome.
 TEST_F(SwapEndToEnd, ACleanUpFailureIsLoggedAndTheUpdateStillSucceeds) {
-  const std::string archive = make_tarball("update-10.tar.gz", kUpdate);
+  const std::string archive = pack_update("update-10.tar.gz", kUpdate);
   const stdfs::path stuck = install_ / ".update" / "backup" / "stuck.bin";
   write_file(stuck, "cannot be removed");
   int code = -1;

@@ -1,0 +1,478 @@
+// The real zrk-update binary meeting faults on the disk: a full disk during the
+// extraction, things standing where its own files and folders go, moves that
+// fail at each position of the swap, and a relaunch program that is missing.
+// User files outside the payload must come through every case unchanged.
+#include <gtest/gtest.h>
+
+#include <cerrno>
+#include <filesystem>
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "e2e/payload_fixture.h"
+#include "support/fault_support.h"
+
+namespace zrk {
+namespace {
+
+namespace stdfs = std::filesystem;
+using test::FaultPlan;
+using test::kUpdate;
+using test::Lines;
+using test::Members;
+using test::read_file;
+using test::Tree;
+using test::write_file;
+
+// The items the version-1 install holds that an update may replace.
+bool installed_before(const std::string& name) {
+  return name == "Z-Ravelkin.exe" || name == "zravelkin.pak" || name == "typefaces";
+}
+
+class FaultEndToEnd : public test::PayloadFixture {
+ protected:
+  // The lines of a run whose swap fails at `failed`, after the items before it
+  // went in. A failed move-in puts the item itself among the moves to undo;
+  // `unrestorable` names an item whose backup cannot be moved back.
+  Lines rolled_back_lines(const std::string& archive, const std::string& failed,
+                          bool failed_moving_in, const std::string& unrestorable = "") const {
+    const Lines order = staged_order(kUpdate);
+    Lines lines = lines_until_swap(archive, game_, order.size());
+    for (const std::string& name : order) {
+      if (!is_payload_name(name)) {
+        lines.push_back("ignored " + name + ": not part of the shipped payload");
+      }
+    }
+    Lines undo;
+    for (const std::string& name : payload_order(kUpdate)) {
+      if (name == failed) {
+        if (failed_moving_in) undo.insert(undo.begin(), name);
+        break;
+      }
+      lines.push_back("installed " + name);
+      undo.insert(undo.begin(), name);
+    }
+    lines.push_back("swap failed at " + failed + ", undoing the completed moves");
+    for (const std::string& name : undo) {
+      if (name == unrestorable) {
+        lines.push_back("could not restore " + name + " from the backup");
+      } else if (installed_before(name)) {
+        lines.push_back("restored " + name);
+      } else {
+        lines.push_back("removed " + name + ", which the archive had just added");
+      }
+    }
+    lines.push_back("zrk-update: the swap failed at " + failed + " and the rollback is " +
+                    (unrestorable.empty() ? "complete" : "INCOMPLETE"));
+    return lines;
+  }
+
+  // An unhindered run with the same archive must finish the update.
+  void expect_a_second_run_applies(const std::string& archive) {
+    EXPECT_EQ(test::run_updater(args(archive)), 0);
+    EXPECT_EQ(installed_tree(), updated_tree());
+    EXPECT_FALSE(stdfs::exists(install_ / ".update" / "staging"));
+    EXPECT_FALSE(stdfs::exists(install_ / ".update" / "backup"));
+  }
+
+  stdfs::path update_dir() const { return install_ / ".update"; }
+};
+
+// --- the disk fills while the archive is unpacked ---------------------------
+
+struct DiskFull {
+  const char* name;
+  const char* archive;
+  bool tmpfs;  // a 1 MiB tmpfs on ".update"; otherwise a 1 MiB file size limit
+};
+
+std::ostream& operator<<(std::ostream& out, const DiskFull& c) { return out << c.name; }
+
+class DiskFullEndToEnd : public FaultEndToEnd, public ::testing::WithParamInterface<DiskFull> {};
+
+TEST_P(DiskFullEndToEnd, TheRunStopsWith5AndTheInstallIsUnchanged) {
+  constexpr long kLimit = 1 << 20;
+  Members members = kUpdate;
+  members["zravelkin.pak"] = std::string(3 * kLimit, 'p');
+  const std::string archive = pack_update(GetParam().archive, members);
+
+  int code = -1;
+  Lines lines;
+  if (GetParam().tmpfs) {
+    test::ScopedTmpfs small(update_dir(), kLimit);
+    ASSERT_TRUE(small.active());
+    code = test::run_updater(args(archive));
+    lines = log();
+  } else {
+    FaultPlan plan;
+    plan.file_size_limit = kLimit;
+    code = test::run_updater_with(args(archive), plan);
+    lines = log();
+  }
+
+  EXPECT_EQ(code, 5);
+  EXPECT_EQ(installed_tree(), before_);
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
+            (Lines{"cannot write " + staging_text() + "/zravelkin.pak",
+                   "zrk-update: the archive was refused, the install folder is unchanged"}));
+  EXPECT_FALSE(stdfs::exists(update_dir() / "applied.ok"));
+  EXPECT_FALSE(stdfs::exists(started_));
+}
+
+INSTANTIATE_TEST_SUITE_P(Limits, DiskFullEndToEnd,
+                         ::testing::Values(DiskFull{"TarballUnderFileSizeLimit", "update.tar.gz",
+                                                    false},
+                                           DiskFull{"ZipUnderFileSizeLimit", "update.zip", false},
+                                           DiskFull{"TarballOnSmallTmpfs", "update.tar.gz", true},
+                                           DiskFull{"ZipOnSmallTmpfs", "update.zip", true}),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- something stands where the updater's own files and folders go ----------
+
+class ObstacleEndToEnd;
+
+struct Obstacle {
+  const char* name;
+  // Puts the obstacle in place; `install` is the version-1 install folder.
+  std::function<void(const stdfs::path& install)> place;
+  std::vector<std::string> immutable;  // below the install folder, for the run
+  bool relaunch_missing;
+  int code;
+  bool updated;  // the install ends in the new version, else unchanged
+  bool started;
+  // The log's last lines; null when the run cannot open its log.
+  std::function<Lines(const ObstacleEndToEnd&)> tail;
+  // Further checks of what the run left; may be null.
+  std::function<void(const ObstacleEndToEnd&)> also;
+};
+
+std::ostream& operator<<(std::ostream& out, const Obstacle& c) { return out << c.name; }
+
+class ObstacleEndToEnd : public FaultEndToEnd, public ::testing::WithParamInterface<Obstacle> {
+ public:
+  using FaultEndToEnd::staging_text;
+  using FaultEndToEnd::text_of;
+
+  // The relaunch path: a missing program when the case asks for one.
+  stdfs::path relaunch() const {
+    return GetParam().relaunch_missing ? dir_ / "no-such-game" : game_;
+  }
+  Lines applied() const { return {"zrk-update: update applied, starting " + relaunch().string()}; }
+  Lines backup_failed() const {
+    return {"cannot create " + backup_text(),
+            "zrk-update: the swap failed at  and the rollback is complete"};
+  }
+  Lines marker_failed() const {
+    return {"zrk-update: cannot write " + text_of(".update/applied.ok")};
+  }
+  // What a run whose swap went through but whose marker failed leaves behind.
+  void expect_swap_leftovers() const {
+    EXPECT_EQ(read_file(update_dir() / "staging" / "NOTES.txt"), "release notes");
+    EXPECT_EQ(read_file(update_dir() / "backup" / "zravelkin.pak"), "pak v1");
+  }
+};
+
+void make_folder(const stdfs::path& path) { stdfs::create_directories(path); }
+
+const Obstacle kObstacles[] = {
+    {"LogIsAFolder",
+     [](const stdfs::path& i) { make_folder(i / ".update/update.log"); },
+     {},
+     false,
+     5,
+     false,
+     false,
+     nullptr,
+     nullptr},
+    {"UpdateDirIsAFile",
+     [](const stdfs::path& i) { write_file(i / ".update", "not a folder"); },
+     {},
+     false,
+     5,
+     false,
+     false,
+     nullptr,
+     nullptr},
+    {"UpdateDirIsImmutable",
+     [](const stdfs::path& i) { make_folder(i / ".update"); },
+     {".update"},
+     false,
+     5,
+     false,
+     false,
+     nullptr,
+     nullptr},
+    {"StagingIsAFile",
+     [](const stdfs::path& i) { write_file(i / ".update/staging", "not a folder"); },
+     {},
+     false,
+     0,
+     true,
+     true,
+     &ObstacleEndToEnd::applied,
+     nullptr},
+    // Clearing staging must remove the link, never what it points at.
+    {"StagingIsALinkToUserFiles",
+     [](const stdfs::path& i) {
+       make_folder(i / ".update");
+       stdfs::create_directory_symlink(i / "saves", i / ".update/staging");
+     },
+     {},
+     false,
+     0,
+     true,
+     true,
+     &ObstacleEndToEnd::applied,
+     nullptr},
+    {"StagingHoldsAnUnremovableFile",
+     [](const stdfs::path& i) { write_file(i / ".update/staging/stale.bin", "stuck"); },
+     {".update/staging/stale.bin"},
+     false,
+     5,
+     false,
+     false,
+     [](const ObstacleEndToEnd& t) {
+       return Lines{"zrk-update: cannot clear " + t.staging_text() + ": Operation not permitted"};
+     },
+     nullptr},
+    {"BackupIsAFile",
+     [](const stdfs::path& i) { write_file(i / ".update/backup", "not a folder"); },
+     {},
+     false,
+     0,
+     true,
+     true,
+     &ObstacleEndToEnd::applied,
+     nullptr},
+    {"BackupIsALinkToUserFiles",
+     [](const stdfs::path& i) {
+       make_folder(i / ".update");
+       stdfs::create_directory_symlink(i / "saves", i / ".update/backup");
+     },
+     {},
+     false,
+     0,
+     true,
+     true,
+     &ObstacleEndToEnd::applied,
+     nullptr},
+    {"BackupIsAnUnremovableFile",
+     [](const stdfs::path& i) { write_file(i / ".update/backup", "stuck"); },
+     {".update/backup"},
+     false,
+     4,
+     false,
+     true,
+     &ObstacleEndToEnd::backup_failed,
+     nullptr},
+    {"BackupIsAnUnremovableFileAndTheGameIsMissing",
+     [](const stdfs::path& i) { write_file(i / ".update/backup", "stuck"); },
+     {".update/backup"},
+     true,
+     5,
+     false,
+     false,
+     [](const ObstacleEndToEnd& t) {
+       Lines lines = t.backup_failed();
+       lines.push_back("zrk-update: could not start " + t.relaunch().string() +
+                       " after the rollback");
+       return lines;
+     },
+     nullptr},
+    {"MarkerIsAFolder",
+     [](const stdfs::path& i) { make_folder(i / ".update/applied.ok/x"); },
+     {},
+     false,
+     5,
+     true,
+     false,
+     &ObstacleEndToEnd::marker_failed,
+     &ObstacleEndToEnd::expect_swap_leftovers},
+    {"MarkerIsAnImmutableEarlierOne",
+     [](const stdfs::path& i) { write_file(i / ".update/applied.ok", "applied update-6.zip\n"); },
+     {".update/applied.ok"},
+     false,
+     5,
+     true,
+     false,
+     &ObstacleEndToEnd::marker_failed,
+     [](const ObstacleEndToEnd& t) {
+       t.expect_swap_leftovers();
+       EXPECT_EQ(read_file(t.text_of(".update/applied.ok")), "applied update-6.zip\n");
+     }},
+};
+
+TEST_P(ObstacleEndToEnd, TheRunEndsAsItsStageRequires) {
+  const Obstacle& c = GetParam();
+  const std::string archive = pack_update("update-7.tar.gz", kUpdate);
+  c.place(install_);
+  const Tree placed = test::snapshot_tree(install_);
+  int code = -1;
+  {
+    std::vector<std::unique_ptr<test::ScopedImmutable>> locks;
+    for (const std::string& path : c.immutable) {
+      locks.push_back(std::make_unique<test::ScopedImmutable>(install_ / path));
+      ASSERT_TRUE(locks.back()->active());
+    }
+    code = test::run_updater(args(archive, relaunch()));
+  }
+
+  EXPECT_EQ(code, c.code);
+  EXPECT_EQ(installed_tree(), c.updated ? updated_tree() : before_);
+  EXPECT_EQ(read_file(install_ / "saves" / "slot1.sav"), "level 7");
+  if (c.started) {
+    EXPECT_TRUE(game_started_in_install());
+  } else {
+    EXPECT_FALSE(stdfs::exists(started_));
+  }
+  if (!c.tail) {
+    // Without a log nothing is written anywhere.
+    EXPECT_EQ(test::snapshot_tree(install_), placed);
+    return;
+  }
+  const Lines lines = log();
+  const Lines tail = c.tail(*this);
+  ASSERT_GE(lines.size(), tail.size());
+  EXPECT_EQ(Lines(lines.end() - tail.size(), lines.end()), tail);
+  if (c.code == 0) {
+    EXPECT_EQ(read_file(update_dir() / "applied.ok"), "applied update-7.tar.gz\n");
+    EXPECT_FALSE(stdfs::exists(update_dir() / "staging"));
+    EXPECT_FALSE(stdfs::exists(update_dir() / "backup"));
+  }
+  if (c.also) c.also(*this);
+}
+
+INSTANTIATE_TEST_SUITE_P(Places, ObstacleEndToEnd, ::testing::ValuesIn(kObstacles),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+// --- a move of the swap fails for good --------------------------------------
+
+struct FailedMove {
+  const char* name;
+  bool moving_in;  // the staged item into the install, else the installed one out
+  int position;    // 0 first, 1 middle, 2 last among the items that make the move
+};
+
+std::ostream& operator<<(std::ostream& out, const FailedMove& c) { return out << c.name; }
+
+class FailedMoveEndToEnd : public FaultEndToEnd,
+                           public ::testing::WithParamInterface<FailedMove> {};
+
+// Each case waits out the 20 attempts of the failing move (about 5 s).
+TEST_P(FailedMoveEndToEnd, EveryCompletedMoveIsUndone) {
+  const FailedMove& c = GetParam();
+  const std::string archive = pack_update("update-7.tar.gz", kUpdate);
+  Lines movers;
+  for (const std::string& name : payload_order(kUpdate)) {
+    if (c.moving_in || installed_before(name)) movers.push_back(name);
+  }
+  ASSERT_GE(movers.size(), 3u);
+  const size_t index = c.position == 0   ? 0
+                       : c.position == 1 ? movers.size() / 2
+                                         : movers.size() - 1;
+  const std::string failed = movers[index];
+  const std::string source =
+      c.moving_in ? staging_text() + "/" + failed : install_.string() + "/" + failed;
+
+  FaultPlan plan;
+  plan.rules = {test::fail_always("rename", source, EACCES)};
+  EXPECT_EQ(test::run_updater_with(args(archive), plan), 4);
+
+  EXPECT_EQ(installed_tree(), before_);
+  EXPECT_EQ(log(), rolled_back_lines(archive, failed, c.moving_in));
+  EXPECT_TRUE(game_started_in_install());
+  EXPECT_FALSE(stdfs::exists(update_dir() / "applied.ok"));
+  EXPECT_TRUE(stdfs::is_empty(update_dir() / "backup"));
+  // The failed item and those after it still wait in staging; those before it
+  // were cleared by the undo.
+  bool reached = false;
+  for (const std::string& name : payload_order(kUpdate)) {
+    reached = reached || name == failed;
+    EXPECT_EQ(stdfs::exists(update_dir() / "staging" / name), reached) << name;
+  }
+
+  expect_a_second_run_applies(archive);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Positions, FailedMoveEndToEnd,
+    ::testing::Values(FailedMove{"OutFirst", false, 0}, FailedMove{"OutMiddle", false, 1},
+                      FailedMove{"OutLast", false, 2}, FailedMove{"InFirst", true, 0},
+                      FailedMove{"InMiddle", true, 1}, FailedMove{"InLast", true, 2}),
+    [](const auto& info) { return std::string(info.param.name); });
+
+// An item that cannot be removed from an earlier backup blocks the move-out of
+// the item of that name (about 5 s).
+TEST_F(FaultEndToEnd, AnUnremovableBackupOfAnItemBlocksItsMoveOut) {
+  const std::string archive = pack_update("update-7.tar.gz", kUpdate);
+  write_file(update_dir() / "backup" / "zravelkin.pak", "from an earlier run");
+  int code = -1;
+  {
+    test::ScopedImmutable locked(update_dir() / "backup" / "zravelkin.pak");
+    ASSERT_TRUE(locked.active());
+    code = test::run_updater(args(archive));
+  }
+  EXPECT_EQ(code, 4);
+  EXPECT_EQ(installed_tree(), before_);
+  EXPECT_EQ(log(), rolled_back_lines(archive, "zravelkin.pak", false));
+  EXPECT_TRUE(game_started_in_install());
+}
+
+// The last move-in fails and then the first backed-up item cannot be moved
+// back: the rollback goes on past it and says it is incomplete (about 10 s).
+TEST_F(FaultEndToEnd, ARestoreThatFailsLeavesTheItemInTheBackupAndTheRollbackIncomplete) {
+  const std::string archive = pack_update("update-7.tar.gz", kUpdate);
+  const Lines payload = payload_order(kUpdate);
+  const std::string failed = payload.back();
+  std::string victim;
+  for (const std::string& name : payload) {
+    if (installed_before(name)) {
+      victim = name;
+      break;
+    }
+  }
+  ASSERT_NE(victim, failed);
+
+  FaultPlan plan;
+  plan.rules = {test::fail_always("rename", staging_text() + "/" + failed, EACCES),
+                test::fail_always("rename", backup_text() + "/" + victim, EIO)};
+  EXPECT_EQ(test::run_updater_with(args(archive), plan), 4);
+
+  Tree expected = before_;
+  for (auto it = expected.begin(); it != expected.end();) {
+    const bool of_victim = it->first == victim || it->first.rfind(victim + "/", 0) == 0;
+    it = of_victim ? expected.erase(it) : std::next(it);
+  }
+  EXPECT_EQ(installed_tree(), expected);
+  EXPECT_EQ(log(), rolled_back_lines(archive, failed, true, victim));
+  EXPECT_TRUE(stdfs::exists(update_dir() / "backup" / victim));
+  EXPECT_TRUE(game_started_in_install());
+
+  // The next run starts its backup afresh, so the old form of the victim is
+  // gone for good, but the update itself goes through.
+  expect_a_second_run_applies(archive);
+}
+
+// A move that fails a few times and then succeeds is ridden out by the
+// attempts: the run does not even notice.
+TEST_F(FaultEndToEnd, AMoveThatFailsForAMomentStillSucceeds) {
+  const std::string archive = pack_update("update-7.tar.gz", kUpdate);
+  FaultPlan plan;
+  test::FaultRule rule = test::fail_always("rename", install_.string() + "/zravelkin.pak", EBUSY);
+  rule.last = 3;
+  plan.rules = {rule};
+  EXPECT_EQ(test::run_updater_with(args(archive), plan), 0);
+
+  EXPECT_EQ(installed_tree(), updated_tree());
+  Lines expected = lines_until_swap(archive, game_, staged_order(kUpdate).size());
+  for (const std::string& line : swap_lines(staged_order(kUpdate))) expected.push_back(line);
+  expected.push_back("zrk-update: update applied, starting " + game_.string());
+  EXPECT_EQ(log(), expected);
+}
+
+}  // namespace
+}  // namespace zrk
