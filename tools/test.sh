@@ -1,19 +1,21 @@
 #!/usr/bin/env bash
-# Runs every test: the Windows build against the Linux build under Wine
-# (same verdicts, log lines and exit codes), a short deterministic run of the
-# fuzz targets, then the test binary in a plain build and in one with
-# AddressSanitizer and UBSan.
+# Runs every test: the Windows build's unit tests under Wine and the
+# cross-host comparison, a fixed-time run of each fuzz target, then the test
+# binary in a plain build and in one with AddressSanitizer and UBSan. The
+# end-to-end scenarios of both run against the Linux program and against the
+# Windows one under Wine (ZRK_REQUIRE_WINE turns a missing Windows build into
+# a failure instead of a skip).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
 jobs=$(nproc)
 
-echo "== cross-host check: Linux and Windows under Wine =="
-tools/test-win32.sh
+tools/test-windows.sh
 
 echo "== fuzz targets: smoke run =="
 tools/fuzz.sh --smoke
 
+export ZRK_REQUIRE_WINE=1 WINEPREFIX=$PWD/build-windows/wine
 for variant in plain sanitize; do
   dir=build-test-$variant
   sanitize=OFF
@@ -23,3 +25,4 @@ for variant in plain sanitize; do
   echo "== tests: $variant build =="
   (cd "$dir" && ctest --output-on-failure -j "$jobs")
 done
+wineserver -w

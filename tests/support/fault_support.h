@@ -1,3 +1,4 @@
+// Linux only: the fault and crash tests preload a library into the updater.
 // Runs of the real updater with faults put in its way from outside: libc calls
 // that fail or stop the process (through a preloaded library built only for
 // tests), a file size limit, and a small file system of its own.
