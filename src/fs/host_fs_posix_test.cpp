@@ -89,6 +89,18 @@ TEST_F(HostFsAcrossDevices, MovesAFileAndAFolderTree) {
   EXPECT_TRUE(stdfs::is_empty(dir.path()));
 }
 
+// A copy left by a killed move goes with the next move of the same item;
+// copies of other items stay.
+TEST_F(HostFsAcrossDevices, ClearsTheCopyThatAKilledMoveLeft) {
+  write_file(other.path() / ".file.zrk-move-1-0", "stale");
+  write_file(other.path() / ".other.zrk-move-1-0", "another item's");
+  write_file(dir / "file", "across");
+  EXPECT_TRUE(fs->rename(at("file"), there("file")));
+  EXPECT_FALSE(stdfs::exists(other.path() / ".file.zrk-move-1-0"));
+  EXPECT_EQ(read_file(other.path() / ".other.zrk-move-1-0"), "another item's");
+  EXPECT_EQ(read_file(other.path() / "file"), "across");
+}
+
 // A fifo cannot be copied, so the copy stops part-way through the tree.
 TEST_F(HostFsAcrossDevices, AFailedCopyLeavesNoHalfCopiedTarget) {
   write_file(dir / "tree" / "a-first", "copied before the failure");

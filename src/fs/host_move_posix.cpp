@@ -16,19 +16,41 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
+// What the copies of `to` in progress are called: "." + its name + this.
+std::string temporary_prefix(const stdfs::path& to) {
+  return "." + to.filename().string() + ".zrk-move-";
+}
+
 // A name beside `to` that no other move of this process uses, so a copy in
 // progress never shows under the target's own name.
 stdfs::path temporary_beside(const stdfs::path& to) {
   static std::atomic<unsigned> counter{0};
-  const std::string name = "." + to.filename().string() + ".zrk-move-" +
-                           std::to_string(::getpid()) + "-" + std::to_string(counter++);
+  const std::string name = temporary_prefix(to) + std::to_string(::getpid()) + "-" +
+                           std::to_string(counter++);
   return to.parent_path() / name;
+}
+
+// Copies of `to` left by a process killed in the middle of a move: nothing
+// else removes them, and they would stay in the install folder for good.
+void remove_stale_copies(const stdfs::path& to) {
+  const std::string prefix = temporary_prefix(to);
+  const std::string own = prefix + std::to_string(::getpid()) + "-";
+  std::error_code ec;
+  for (stdfs::directory_iterator it(to.parent_path(), ec), end; !ec && it != end;
+       it.increment(ec)) {
+    const std::string name = it->path().filename().string();
+    if (name.compare(0, prefix.size(), prefix) == 0 && name.compare(0, own.size(), own) != 0) {
+      std::error_code ignored;
+      stdfs::remove_all(it->path(), ignored);
+    }
+  }
 }
 
 // The move across file systems: copy beside the target, rename the copy into
 // place, then delete the source. A copy that fails is removed again, so the
 // target is never left half-written.
 bool copy_then_delete(const stdfs::path& from, const stdfs::path& to) {
+  remove_stale_copies(to);
   const stdfs::path temporary = temporary_beside(to);
   std::error_code ec;
   stdfs::copy(from, temporary, stdfs::copy_options::recursive | stdfs::copy_options::copy_symlinks,
