@@ -139,3 +139,10 @@ bool host_tools_available();
   if (!::zrk::test::host_tools_available()) {                          \
     GTEST_SKIP() << "needs python3, tar and zip of the build machine"; \
   }
+
+// Skips a test that reads the shared archive corpus where it is missing (it
+// lives beside the repository, not in it).
+#define ZRK_SKIP_WITHOUT_CORPUS()                          \
+  if (!std::filesystem::exists(ZRK_CORPUS)) {              \
+    GTEST_SKIP() << "no archive corpus at " << ZRK_CORPUS; \
+  }
