@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fills OUT/<target>/ with seed inputs for every fuzz target: archives written
-# by GNU tar, Python's tarfile and zipfile, and Info-ZIP zip, plus the shared
+# by GNU tar, bsdtar, Python's tarfile and zipfile, and Info-ZIP zip, plus the shared
 # sample corpus read in place (nothing of it enters the repository).
 #   fuzz/make_seeds.sh OUT [CORPUS]
 set -euo pipefail
@@ -38,6 +38,15 @@ for format in gnu oldgnu posix ustar v7; do
   [ $format = posix ] && options+=(--pax-option=$pax)
   (cd "$tree" && tar "${options[@]}" -cf "$raw/gnutar-$format.tar" Z-Ravelkin 2>/dev/null) || true
 done
+# bsdtar writes its pax headers with other keys, and zips of its own. It reads
+# GNU tar's archive rather than the tree, so that no access or change time
+# (which touch cannot fix) reaches the seeds.
+for format in pax ustar gnutar; do
+  bsdtar --format=$format -cf "$raw/bsdtar-$format.tar" "@$raw/gnutar-gnu.tar" 2>/dev/null || true
+done
+bsdtar --format=zip -cf "$scratch/bsdtar-deflate.zip" "@$raw/gnutar-gnu.tar" 2>/dev/null || true
+bsdtar --format=zip --options zip:compression=store -cf "$scratch/bsdtar-stored.zip" \
+  "@$raw/gnutar-gnu.tar" 2>/dev/null || true
 for format in ustar gnu pax; do
   python3 "$tools/make_tarball.py" "$scratch/py-$format.tgz" $format --tree "$tree" \
     --hardlink "Z-Ravelkin/hard=Z-Ravelkin/Z-Ravelkin.exe" 2>/dev/null ||
