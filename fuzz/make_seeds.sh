@@ -84,28 +84,7 @@ fi
 
 # Foreign tarballs with their header names moved under the top folder (and
 # their checksums redone), so that they get past the path rules.
-python3 - "$raw" <<'PY'
-import glob, sys
-for path in glob.glob(sys.argv[1] + "/*.tar"):
-    data = bytearray(open(path, "rb").read())
-    at, changed = 0, False
-    while at + 512 <= len(data) and any(data[at:at + 512]):
-        block = data[at:at + 512]
-        try:
-            size = int(bytes(block[124:136]).strip(b" \0") or b"0", 8)
-        except ValueError:
-            break
-        name = bytes(block[:100]).split(b"\0")[0]
-        if block[257:262] == b"ustar" and not name.startswith(b"Z-Ravelkin/") and len(name) <= 89:
-            block[:100] = (b"Z-Ravelkin/" + name).ljust(100, b"\0")
-            block[148:156] = b" " * 8
-            block[148:156] = b"%06o\0 " % sum(block)
-            data[at:at + 512] = block
-            changed = True
-        at += 512 + (size + 511) // 512 * 512
-    if changed:
-        open(path[:-4] + "-rerooted.tar", "wb").write(data)
-PY
+python3 "$tools/reroot_tar.py" "$raw" "$raw"/*.tar
 
 # Tarball seeds: the first byte tells the harness to compress the rest (bit 0)
 # and to redo header checksums (bit 1).

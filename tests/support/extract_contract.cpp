@@ -49,10 +49,15 @@ ExtractSandbox::ExtractSandbox() : staging_(dir_ / "a" / "b" / "staging") {}
 
 ExtractStatus ExtractSandbox::extract(const std::string& bytes, const std::string& name,
                                       Messages* lines) {
+  // Sweeps run thousands of times: an empty staging folder is kept.
   std::error_code ec;
-  fs::remove_all(dir_.path() / "a", ec);
-  for (const auto& entry : fs::directory_iterator(dir_.path())) fs::remove_all(entry.path(), ec);
-  fs::create_directories(staging_);
+  for (const auto& entry : fs::directory_iterator(dir_.path())) {
+    if (entry.path().filename() != "a") fs::remove_all(entry.path(), ec);
+  }
+  if (!fs::is_directory(staging_, ec) || !fs::is_empty(staging_, ec)) {
+    fs::remove_all(dir_.path() / "a", ec);
+    fs::create_directories(staging_);
+  }
   const fs::path archive = dir_ / name;
   write_file(archive, bytes);
 
