@@ -210,7 +210,7 @@ TEST_F(HostileArchives, GzipBombAfterTheEndStopsAtTheCap) {
 
 // An honest update made by real tools, with names long enough for extension
 // headers, then cut short or with bits flipped. Through the binary for a
-// sample; in process for every cut of the zip and many flips of both.
+// sample; in process for every cut and many flips of both.
 class DamagedUpdates : public test::GuardedInstall {
  protected:
   void SetUp() override {
@@ -291,13 +291,19 @@ TEST_F(DamagedUpdates, SampleOfBitFlipsThroughTheBinary) {
   }
 }
 
-TEST_F(DamagedUpdates, EveryCutOfTheZipInProcess) {
-  test::ExtractSandbox sandbox;
-  for (std::size_t cut = 0; cut < zip_.size(); ++cut) {
-    SCOPED_TRACE(cut);
-    Messages lines;
-    EXPECT_EQ(sandbox.extract(zip_.substr(0, cut), "u.zip", &lines), kRefused);
-    EXPECT_TRUE(sandbox.staged().empty());
+// Every length short of the whole file is refused. The zip reader judges the
+// whole table first, so a cut zip leaves staging empty; the tarball reader
+// may have written the members before the cut.
+TEST_F(DamagedUpdates, EveryCutInProcess) {
+  for (const auto& [bytes, name] : {std::pair{tgz_, "u.tgz"}, std::pair{zip_, "u.zip"}}) {
+    test::ExtractSandbox sandbox;
+    for (std::size_t cut = 0; cut < bytes.size(); ++cut) {
+      SCOPED_TRACE(std::string(name) + " cut at " + std::to_string(cut));
+      EXPECT_EQ(sandbox.extract(bytes.substr(0, cut), name), kRefused);
+      if (name == std::string("u.zip")) {
+        EXPECT_TRUE(sandbox.staged().empty());
+      }
+    }
   }
 }
 
