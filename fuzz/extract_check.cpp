@@ -9,6 +9,7 @@
 #include <set>
 
 #include "archive/extract.h"
+#include "archive/member_path.h"
 
 namespace fs = std::filesystem;
 
@@ -95,6 +96,13 @@ void check_tree(const fs::path& root, const fs::path& archive, const fs::path& s
       const fs::file_status status = it->symlink_status();
       require(fs::is_regular_file(status) || fs::is_directory(status),
               "staging holds something other than a file or folder: " + path.string());
+      // Whatever landed must be a name the path rules would have let through,
+      // and land exactly where that name says.
+      const std::string relative = path.string().substr(staging_prefix.size());
+      std::string yielded;
+      require(zrk::check_member_path(std::string(zrk::kTopFolder) + relative, &yielded, nullptr) &&
+                  yielded == relative,
+              "staged path breaks the member path rules: " + relative);
     } else {
       require(expected.count(path) == 1, "created outside staging: " + path.string());
     }

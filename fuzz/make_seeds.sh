@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Fills OUT/<target>/ with seed inputs for every fuzz target: archives written
-# by GNU tar, Python's tarfile and zipfile, and Info-ZIP zip, plus the shared
+# by GNU tar, bsdtar, Python's tarfile and zipfile, and Info-ZIP zip, plus the shared
 # sample corpus read in place (nothing of it enters the repository).
 #   fuzz/make_seeds.sh OUT [CORPUS]
 set -euo pipefail
@@ -38,6 +38,15 @@ for format in gnu oldgnu posix ustar v7; do
   [ $format = posix ] && options+=(--pax-option=$pax)
   (cd "$tree" && tar "${options[@]}" -cf "$raw/gnutar-$format.tar" Z-Ravelkin 2>/dev/null) || true
 done
+# bsdtar writes its pax headers with other keys, and zips of its own. It reads
+# GNU tar's archive rather than the tree, so that no access or change time
+# (which touch cannot fix) reaches the seeds.
+for format in pax ustar gnutar; do
+  bsdtar --format=$format -cf "$raw/bsdtar-$format.tar" "@$raw/gnutar-gnu.tar" 2>/dev/null || true
+done
+bsdtar --format=zip -cf "$scratch/bsdtar-deflate.zip" "@$raw/gnutar-gnu.tar" 2>/dev/null || true
+bsdtar --format=zip --options zip:compression=store -cf "$scratch/bsdtar-stored.zip" \
+  "@$raw/gnutar-gnu.tar" 2>/dev/null || true
 for format in ustar gnu pax; do
   python3 "$tools/make_tarball.py" "$scratch/py-$format.tgz" $format --tree "$tree" \
     --hardlink "Z-Ravelkin/hard=Z-Ravelkin/Z-Ravelkin.exe" 2>/dev/null ||
@@ -75,28 +84,7 @@ fi
 
 # Foreign tarballs with their header names moved under the top folder (and
 # their checksums redone), so that they get past the path rules.
-python3 - "$raw" <<'PY'
-import glob, sys
-for path in glob.glob(sys.argv[1] + "/*.tar"):
-    data = bytearray(open(path, "rb").read())
-    at, changed = 0, False
-    while at + 512 <= len(data) and any(data[at:at + 512]):
-        block = data[at:at + 512]
-        try:
-            size = int(bytes(block[124:136]).strip(b" \0") or b"0", 8)
-        except ValueError:
-            break
-        name = bytes(block[:100]).split(b"\0")[0]
-        if block[257:262] == b"ustar" and not name.startswith(b"Z-Ravelkin/") and len(name) <= 89:
-            block[:100] = (b"Z-Ravelkin/" + name).ljust(100, b"\0")
-            block[148:156] = b" " * 8
-            block[148:156] = b"%06o\0 " % sum(block)
-            data[at:at + 512] = block
-            changed = True
-        at += 512 + (size + 511) // 512 * 512
-    if changed:
-        open(path[:-4] + "-rerooted.tar", "wb").write(data)
-PY
+python3 "$tools/reroot_tar.py" "$raw" "$raw"/*.tar
 
 # Tarball seeds: the first byte tells the harness to compress the rest (bit 0)
 # and to redo header checksums (bit 1).

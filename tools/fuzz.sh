@@ -2,6 +2,9 @@
 # Builds the libFuzzer targets with clang in build-fuzz and runs every one.
 #   tools/fuzz.sh [SECONDS]  each target for SECONDS (default 60), growing the
 #                            corpus kept in build-fuzz/corpus
+#   tools/fuzz.sh --ci       each target for 45 seconds from the seeds alone,
+#                            two at a time (about 2.5 minutes on 2 cores, plus
+#                            the first build); what the test command runs
 #   tools/fuzz.sh --smoke    each target for a fixed number of runs with seed 1
 #                            from the seeds alone (about a minute on 2 cores,
 #                            plus the first build)
@@ -12,10 +15,12 @@ cd "$(dirname "$0")/.."
 
 seconds=60
 smoke=false
+fresh=false
 case "${1:-}" in
   --smoke) smoke=true ;;
+  --ci) seconds=45 fresh=true ;;
   '') ;;
-  *[!0-9]*) echo "usage: tools/fuzz.sh [SECONDS | --smoke]" >&2; exit 2 ;;
+  *[!0-9]*) echo "usage: tools/fuzz.sh [SECONDS | --ci | --smoke]" >&2; exit 2 ;;
   *) seconds=$1 ;;
 esac
 if ! command -v clang++ >/dev/null || ! command -v clang >/dev/null; then
@@ -27,7 +32,7 @@ build=build-fuzz
 CC=clang CXX=clang++ cmake -S . -B "$build" -G Ninja -DZRK_FUZZ=ON -DZRK_BUILD_TESTS=OFF \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 cmake --build "$build" --target zrk_fuzz
-fuzz/make_seeds.sh "$build/seeds"
+fuzz/make_seeds.sh "$build/seeds" ${ZRK_CORPUS:+"$ZRK_CORPUS"}
 
 # max_len: names and command lines stay short; four header blocks and a flag
 # byte; archives up to 64 KiB leave room for a long-name or pax header.
@@ -54,6 +59,11 @@ run_target() {
     corpus=$build/smoke-corpus/$target
     rm -rf "$corpus"
     args+=(-seed=1 -runs="${smoke_runs[$target]}" -reload=0)
+  elif $fresh; then
+    # Nothing carried over from earlier runs, so every CI run starts alike.
+    corpus=$build/ci-corpus/$target
+    rm -rf "$corpus"
+    args+=(-max_total_time="$seconds")
   else
     args+=(-max_total_time="$seconds")
   fi

@@ -23,9 +23,11 @@ bool is_device_name(std::string_view component) {
   for (const char* device : kDeviceNames) {
     if (upper == device) return true;
   }
-  return upper.size() == 4 &&
-         (upper.compare(0, 3, "COM") == 0 || upper.compare(0, 3, "LPT") == 0) && upper[3] >= '1' &&
-         upper[3] <= '9';
+  if (upper.compare(0, 3, "COM") != 0 && upper.compare(0, 3, "LPT") != 0) return false;
+  const std::string_view number = std::string_view(upper).substr(3);
+  if (number.size() == 1) return number[0] >= '1' && number[0] <= '9';
+  // Windows counts the Latin-1 superscripts one to three as digits here too.
+  return number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
 }  // namespace

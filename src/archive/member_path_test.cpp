@@ -65,6 +65,10 @@ const PathCase kPathCases[] = {
     {"Z-Ravelkin/conout$.x/a", false, kDevice},
     {"Z-Ravelkin/aux/", false, kDevice},
     {"Z-Ravelkin/con/../x", false, kComponent},  // the component rule comes first
+    {"Z-Ravelkin/COM\xc2\xb9", false, kDevice},  // superscript one
+    {"Z-Ravelkin/lpt\xc2\xb3.txt", false, kDevice},
+    {"Z-Ravelkin/COM\xc2\xb4", true, "COM\xc2\xb4"},  // an acute accent is no digit
+    {"Z-Ravelkin/COM\xc2\xb9x", true, "COM\xc2\xb9x"},
     {"Z-Ravelkin/COM0", true, "COM0"},
     {"Z-Ravelkin/COM10", true, "COM10"},
     {"Z-Ravelkin/CONSOLE", true, "CONSOLE"},
