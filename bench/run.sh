@@ -77,7 +77,8 @@ wait "$gone"
 # Old output is renamed into the trash, never deleted just before a run: this
 # ext4 has no journal and skips inodes freed in the last minute or so, which
 # makes the next extraction several times slower. The trash is emptied
-# between blocks, followed by a pause.
+# between blocks, followed by a pause. Each run starts after a sync, so no run
+# waits for the write-back of the one before it.
 empty_trash() {
   if [ -n "$(ls -A "$trash")" ]; then
     rm -rf "$trash"
@@ -86,7 +87,7 @@ empty_trash() {
     sleep "$pause"
   fi
 }
-aside() { echo "[ ! -e '$1' ] || mv '$1' '$trash/'\$(date +%s%N)"; }
+aside() { echo "{ [ ! -e '$1' ] || mv '$1' '$trash/'\$(date +%s%N); }"; }
 
 # One block: every command on one archive. Arguments: label, dataset folder,
 # archive file name, then name=command pairs. In a command, OUT is its own
@@ -100,9 +101,9 @@ run_block() {
     cmd=${pair#*=}
     out=$work/$label-$name
     if [ "$name" = zrk-update ]; then
-      prep="$(aside "$out") && cp -al '$set/tree/Z-Ravelkin' '$out'"
+      prep="$(aside "$out") && cp -al '$set/tree/Z-Ravelkin' '$out' && sync"
     else
-      prep="$(aside "$out") && mkdir '$out'"
+      prep="$(aside "$out") && mkdir '$out' && sync"
     fi
     cmd=${cmd//ARCHIVE/$set/$archive}
     cmd=${cmd//OUT/$out}
