@@ -17,7 +17,7 @@ pak_mib=400
 big_pak_mib=1900 # with the rest of the game, just under the 2 GiB expansion cap
 small_files=100000
 runs=5
-pause=90
+pause=120
 big=1
 note=""
 while [ $# -gt 0 ]; do
@@ -77,12 +77,17 @@ wait "$gone"
 # Old output is renamed into the trash, never deleted just before a run: this
 # ext4 has no journal and skips inodes freed in the last minute or so, which
 # makes the next extraction several times slower. The trash is emptied
-# between blocks, followed by a pause. Each run starts after a sync, so no run
-# waits for the write-back of the one before it.
+# first, and between blocks when less than 20 GB are free, each time followed by
+# a pause; the last run's output stays in it until the next run starts. Each
+# run starts after a sync, so no run waits for the write-back of the one before.
 empty_trash() {
-  if [ -n "$(ls -A "$trash")" ]; then
+  local free_kib
+  free_kib=$(df --output=avail "$data" | tail -1)
+  if [ "${1:-}" = now ] || [ "$free_kib" -lt $((20 * 1024 * 1024)) ]; then
+    [ -n "$(ls -A "$trash")" ] || return 0
     rm -rf "$trash"
     mkdir -p "$trash"
+    sync # inodes freed with dirty inode tables are avoided for five minutes, not one
     echo "   (pausing ${pause}s after deleting old output)"
     sleep "$pause"
   fi
@@ -124,7 +129,7 @@ run_block() {
 }
 
 zrk="zrk-update='$updater' --install OUT --archive ARCHIVE --pid $gone --relaunch /bin/true"
-empty_trash
+empty_trash now
 run_block game-tgz "$game" update.tar.gz "$zrk" \
   "gzread-null='$build/bench/gz_floor' ARCHIVE" \
   "gzread-write='$build/bench/gz_floor' ARCHIVE OUT/all.bin" \
@@ -160,7 +165,7 @@ fi
 echo "== swap"
 "$build/bench/swap_bench" "$work/swap" 5000 7 | tee "$results/swap.txt"
 mv "$work/swap" "$trash/"
-rm -rf "$trash"
+echo "old output stays in $trash until the next run"
 
 {
   echo "cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -1)"
