@@ -1,35 +1,187 @@
 #!/usr/bin/env bash
-# Extraction benchmark: a few large members and many small ones, as a tarball
-# and as a zip. Prints the best of three runs and the peak memory of each.
+# The extraction benchmark, in one go: builds the programs, generates the data
+# once into a cache folder, times zrk-update (a whole run on a prepared install
+# folder) against the zlib and libzip floors and against tar, bsdtar and unzip
+# with hyperfine, takes each one's peak RSS with /usr/bin/time -v, times the
+# swap on its own, and writes bench/RESULTS.md.
+#
+#   bench/run.sh [--data DIR] [--pak-mib N] [--big-pak-mib N] [--small-files N]
+#                [--runs N] [--pause SECONDS] [--no-big] [--note TEXT]
+#
+# DIR (default: ../zrk-benchdata beside the checkout) must be on a real disk,
+# not tmpfs. About 10 GB are used while it runs.
 set -euo pipefail
-cd "$(dirname "$0")/.."
-cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release -DZRK_BUILD_TESTS=OFF \
-  -DZRK_BUILD_BENCH=ON >/dev/null
-cmake --build build-bench >/dev/null
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-python3 - "$work/src/Z-Ravelkin" <<'PY'
-import os, random, sys
-root = sys.argv[1]
-rng = random.Random(7)
-os.makedirs(os.path.join(root, "typefaces"))
-# Large members: game-data-like bytes that compress about 3:1.
-words = [bytes(rng.randrange(256) for _ in range(16)) for _ in range(64)]
-for i in range(4):
-    with open(os.path.join(root, f"pack{i}.pak"), "wb") as f:
-        for _ in range(32 * 1024 * 1024 // 16 // 1024):
-            f.write(b"".join(rng.choice(words) for _ in range(1024)))
-# Many small members.
-for i in range(5000):
-    d = os.path.join(root, "typefaces", f"d{i % 50}")
-    os.makedirs(d, exist_ok=True)
-    with open(os.path.join(d, f"glyph{i}.bin"), "wb") as f:
-        f.write(rng.randbytes(rng.randrange(200, 4000)))
-open(os.path.join(root, "Z-Ravelkin.exe"), "wb").write(b"MZ" + rng.randbytes(100000))
-PY
-tar -C "$work/src" -czf "$work/update.tar.gz" Z-Ravelkin
-(cd "$work/src" && zip -qr "$work/update.zip" Z-Ravelkin)
-ls -l "$work"/update.* | awk '{print $5, $9}'
-for archive in "$work/update.tar.gz" "$work/update.zip"; do
-  build-bench/zrk_bench "$archive" "$work/staging" 3
+repo=$(cd "$(dirname "$0")/.." && pwd)
+data=${ZRK_BENCH_DATA:-$(dirname "$repo")/zrk-benchdata}
+pak_mib=400
+big_pak_mib=1900 # with the rest of the game, just under the 2 GiB expansion cap
+small_files=100000
+runs=5
+pause=120
+big=1
+note=""
+while [ $# -gt 0 ]; do
+  case $1 in
+    --data) data=$2; shift ;;
+    --pak-mib) pak_mib=$2; shift ;;
+    --big-pak-mib) big_pak_mib=$2; shift ;;
+    --small-files) small_files=$2; shift ;;
+    --runs) runs=$2; shift ;;
+    --pause) pause=$2; shift ;;
+    --no-big) big=0 ;;
+    --note) note=$2; shift ;;
+    *) echo "unknown option $1" >&2; exit 2 ;;
+  esac
+  shift
 done
+
+command -v hyperfine >/dev/null || "$repo/tools/install-deps.sh"
+for tool in hyperfine bsdtar tar unzip /usr/bin/time python3; do
+  command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
+done
+
+mkdir -p "$data"
+data=$(cd "$data" && pwd)
+if [ "$(df --output=fstype "$data" | tail -1)" = tmpfs ]; then
+  echo "$data is on tmpfs; pick a folder on a real disk with --data" >&2
+  exit 1
+fi
+
+build=$repo/build-bench
+cmake -S "$repo" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DZRK_BUILD_TESTS=OFF \
+  -DZRK_BUILD_BENCH=ON >/dev/null
+cmake --build "$build" >/dev/null
+updater=$build/zrk-update
+
+echo "== data in $data"
+game=$data/game-$pak_mib
+small=$data/small-$small_files
+python3 "$repo/bench/make_dataset.py" game "$game" --pak-mib "$pak_mib"
+python3 "$repo/bench/make_dataset.py" small "$small" --files "$small_files"
+if [ "$big" = 1 ]; then
+  bigdata=$data/game-$big_pak_mib
+  python3 "$repo/bench/make_dataset.py" game "$bigdata" --pak-mib "$big_pak_mib"
+fi
+
+work=$data/work
+trash=$data/trash
+results=$data/results
+rm -rf "$results"
+mkdir -p "$work" "$trash" "$results"
+
+# A pid that is surely gone: the game has exited before the updater looks.
+true &
+gone=$!
+wait "$gone"
+
+# Old output is renamed into the trash, never deleted just before a run: this
+# ext4 has no journal and skips inodes freed in the last minute or so, which
+# makes the next extraction several times slower. The trash is emptied
+# first, and between blocks when less than 20 GB are free, each time followed by
+# a pause; the last run's output stays in it until the next run starts. Each
+# run starts after a sync, so no run waits for the write-back of the one before.
+empty_trash() {
+  local free_kib
+  free_kib=$(df --output=avail "$data" | tail -1)
+  if [ "${1:-}" = now ] || [ "$free_kib" -lt $((20 * 1024 * 1024)) ]; then
+    [ -n "$(ls -A "$trash")" ] || return 0
+    rm -rf "$trash"
+    mkdir -p "$trash"
+    sync # inodes freed with dirty inode tables are avoided for five minutes, not one
+    echo "   (pausing ${pause}s after deleting old output)"
+    sleep "$pause"
+  fi
+}
+aside() { echo "{ [ ! -e '$1' ] || mv '$1' '$trash/'\$(date +%s%N); }"; }
+
+# One block: every command on one archive. Arguments: label, dataset folder,
+# archive file name, then name=command pairs. In a command, OUT is its own
+# output folder (a fresh, empty one, or a fresh install folder for zrk-update).
+run_block() {
+  local label=$1 set=$2 archive=$3
+  shift 3
+  local args=() names=() name cmd out prep
+  for pair in "$@"; do
+    name=${pair%%=*}
+    cmd=${pair#*=}
+    out=$work/$label-$name
+    if [ "$name" = zrk-update ]; then
+      prep="$(aside "$out") && cp -al '$set/tree/Z-Ravelkin' '$out' && sync"
+    else
+      prep="$(aside "$out") && mkdir '$out' && sync"
+    fi
+    cmd=${cmd//ARCHIVE/$set/$archive}
+    cmd=${cmd//OUT/$out}
+    args+=(--prepare "$prep" --command-name "$name" "$cmd")
+    names+=("$name")
+    # Peak RSS from one more run of its own.
+    bash -c "$prep"
+    /usr/bin/time -v bash -c "exec $cmd" >/dev/null 2>"$results/$label-$name.rss"
+  done
+  echo "== $label"
+  hyperfine --style basic --warmup 1 --runs "$runs" --export-json "$results/$label.json" \
+    "${args[@]}"
+  for name in "${names[@]}"; do
+    [ ! -e "$work/$label-$name" ] || mv "$work/$label-$name" "$trash/$label-$name"
+  done
+  cp "$set/complete" "$results/$label.size"
+  empty_trash
+}
+
+zrk="zrk-update='$updater' --install OUT --archive ARCHIVE --pid $gone --relaunch /bin/true"
+empty_trash now
+run_block game-tgz "$game" update.tar.gz "$zrk" \
+  "gzread-null='$build/bench/gz_floor' ARCHIVE" \
+  "gzread-write='$build/bench/gz_floor' ARCHIVE OUT/all.bin" \
+  "tar-xzf=tar -xzf ARCHIVE -C OUT" \
+  "bsdtar-xf=bsdtar -xf ARCHIVE -C OUT"
+run_block game-zip "$game" update.zip "$zrk" \
+  "zip_fread-null='$build/bench/zip_floor' ARCHIVE" \
+  "zip_fread-write='$build/bench/zip_floor' ARCHIVE OUT" \
+  "bsdtar-xf=bsdtar -xf ARCHIVE -C OUT" \
+  "unzip-q=unzip -q ARCHIVE -d OUT"
+run_block small-tgz "$small" update.tar.gz "$zrk" \
+  "gzread-write='$build/bench/gz_floor' ARCHIVE OUT/all.bin" \
+  "tar-xzf=tar -xzf ARCHIVE -C OUT" \
+  "bsdtar-xf=bsdtar -xf ARCHIVE -C OUT"
+run_block small-zip "$small" update.zip "$zrk" \
+  "zip_fread-write='$build/bench/zip_floor' ARCHIVE OUT" \
+  "bsdtar-xf=bsdtar -xf ARCHIVE -C OUT" \
+  "unzip-q=unzip -q ARCHIVE -d OUT"
+
+if [ "$big" = 1 ]; then
+  echo "== peak RSS with a ${big_pak_mib} MiB pak"
+  for archive in update.tar.gz update.zip; do
+    out=$work/big-$archive
+    cp -al "$bigdata/tree/Z-Ravelkin" "$out"
+    /usr/bin/time -v "$updater" --install "$out" --archive "$bigdata/$archive" --pid "$gone" \
+      --relaunch /bin/true 2>"$results/big-${archive#update.}.rss"
+    mv "$out" "$trash/"
+  done
+  cp "$bigdata/complete" "$results/big.size"
+  empty_trash
+fi
+
+echo "== swap"
+"$build/bench/swap_bench" "$work/swap" 5000 7 | tee "$results/swap.txt"
+mv "$work/swap" "$trash/"
+echo "old output stays in $trash until the next run"
+
+{
+  echo "cpu=$(lscpu | sed -n 's/^Model name: *//p' | head -1)"
+  echo "cores=$(nproc)"
+  echo "memory=$(free -g | awk '/^Mem:/ {print $2 " GiB"}')"
+  echo "kernel=$(uname -r)"
+  echo "filesystem=$(findmnt -no FSTYPE,OPTIONS -T "$data")"
+  echo "zlib=$(pkg-config --modversion zlib)"
+  echo "libzip=$(pkg-config --modversion libzip)"
+  echo "tar=$(tar --version | head -1)"
+  echo "bsdtar=$(bsdtar --version)"
+  echo "unzip=$(unzip -v | head -1 | cut -c1-40)"
+  echo "hyperfine=$(hyperfine --version)"
+  echo "load=$(cut -d' ' -f1-3 /proc/loadavg)"
+  echo "runs=$runs"
+  echo "note=$note"
+} >"$results/machine.txt"
+python3 "$repo/bench/report.py" "$results" >"$repo/bench/RESULTS.md"
+echo "wrote bench/RESULTS.md"

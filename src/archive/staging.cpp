@@ -21,16 +21,18 @@ bool make_parent_folders(const std::filesystem::path& file) {
   return make_folder(file.parent_path());
 }
 
-bool StagedFile::open(const std::filesystem::path& path) {
-  file_ = open_shared_file(path, "wb");
-  return file_ != nullptr;
+bool StagingFolders::make_folder(const std::filesystem::path& folder) {
+  if (!zrk::make_folder(folder)) return false;
+  last_made_ = folder;
+  return true;
 }
 
-bool StagedFile::write(const char* data, std::size_t size) {
-  return file_ != nullptr && std::fwrite(data, 1, size, file_.get()) == size &&
-         std::ferror(file_.get()) == 0;
+bool StagingFolders::make_parent_folders(const std::filesystem::path& file) {
+  std::filesystem::path parent = file.parent_path();
+  if (!last_made_.empty() && parent.native() == last_made_.native()) return true;
+  if (!zrk::make_folder(parent)) return false;
+  last_made_ = std::move(parent);
+  return true;
 }
-
-bool StagedFile::close() { return close_shared_file(file_); }
 
 }  // namespace zrk

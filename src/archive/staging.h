@@ -3,10 +3,9 @@
 #pragma once
 
 #include <cstddef>
+#include <cstdint>
 #include <filesystem>
 #include <string_view>
-
-#include "common/shared_file.h"
 
 namespace zrk {
 
@@ -23,18 +22,46 @@ bool make_folder(const std::filesystem::path& folder);
 // above it. True on success, or when it already exists.
 bool make_parent_folders(const std::filesystem::path& file);
 
-// A staged file being written: created or truncated, binary, shareable.
+// The folders of one extraction. Archives list a folder's files together and
+// nothing removes a folder while the reader runs, so the folder made last is
+// remembered and not asked for again for the next file in it.
+class StagingFolders {
+ public:
+  // make_folder, remembering `folder` when it succeeds.
+  bool make_folder(const std::filesystem::path& folder);
+  // make_parent_folders, with no call to the host when the parent is the
+  // folder made last.
+  bool make_parent_folders(const std::filesystem::path& file);
+
+ private:
+  std::filesystem::path last_made_;
+};
+
+// A staged file being written: created or truncated, binary, shareable, not
+// inherited by started programs. Written through the host's own file calls,
+// unbuffered: every chunk is a whole copy buffer already.
 class StagedFile {
  public:
-  // False when the file cannot be opened (a folder in the way, no access).
+  StagedFile() = default;
+  StagedFile(const StagedFile&) = delete;
+  StagedFile& operator=(const StagedFile&) = delete;
+  // Closes a file still open.
+  ~StagedFile();
+
+  // Closes a file still open, then opens `path`. False when it cannot be
+  // opened (a folder in the way, no access).
   bool open(const std::filesystem::path& path);
-  // Writes all `size` bytes. False on failure (disk full and the like).
+  // Writes all `size` bytes. False on failure (disk full and the like), or
+  // when no file is open.
   bool write(const char* data, std::size_t size);
-  // Closes the file. False when data still buffered could not be written.
+  // Closes the file. False when the host reports a failure at the close, or
+  // when no file was open.
   bool close();
 
  private:
-  SharedFile file_;
+  // A descriptor on POSIX, a HANDLE on Windows; -1 (INVALID_HANDLE_VALUE there)
+  // when no file is open.
+  std::intptr_t handle_ = -1;
 };
 
 }  // namespace zrk

@@ -39,6 +39,7 @@ struct PendingNames {
 struct TarballReader {
   gzFile file = nullptr;
   std::filesystem::path staging;
+  StagingFolders folders;
   Messages* messages = nullptr;
   std::vector<char> buffer = std::vector<char>(kCopyBufferSize, 0);
   std::uint64_t member_count = 0;
@@ -210,7 +211,7 @@ ExtractStatus extract_directory(TarballReader& reader, const TarMember& member) 
   std::string relative;
   if (const ExtractStatus status = judge_name(reader, member.name, &relative)) return status;
   if (!add_to_total(reader, member.size)) return fail_cap(reader);
-  if (!relative.empty() && !make_folder(staged_path(reader.staging, relative))) {
+  if (!relative.empty() && !reader.folders.make_folder(staged_path(reader.staging, relative))) {
     return fail(reader, kCannotWrite, "cannot create " + relative);
   }
   if (!skip_data(reader.file, padded_size(member.size), reader.buffer)) {
@@ -249,7 +250,7 @@ ExtractStatus extract_file(TarballReader& reader, const TarMember& member) {
   }
   if (!add_to_total(reader, member.size)) return fail_cap(reader);
   const std::filesystem::path target = staged_path(reader.staging, relative);
-  if (!make_parent_folders(target)) {
+  if (!reader.folders.make_parent_folders(target)) {
     return fail(reader, kCannotWrite, "cannot create the folder for " + relative);
   }
   if (const ExtractStatus status = copy_file_data(reader, member, relative, target)) return status;

@@ -106,7 +106,7 @@ ExtractStatus check_member_table(zip_t* archive, std::vector<ZipMember>& members
 // Moves the member's data into the open staged file, watching the declared
 // size. `line` is left empty when the data ended without a problem.
 ExtractStatus copy_member_data(zip_file_t* handle, StagedFile& file, const ZipMember& member,
-                               const std::string& destination, std::vector<char>& buffer,
+                               const std::filesystem::path& destination, std::vector<char>& buffer,
                                std::uint64_t& bytes_read, std::string& line) {
   for (;;) {
     const zip_int64_t got = zip_fread(handle, buffer.data(), buffer.size());
@@ -121,7 +121,7 @@ ExtractStatus copy_member_data(zip_file_t* handle, StagedFile& file, const ZipMe
       return kRefused;
     }
     if (!file.write(buffer.data(), static_cast<std::size_t>(got))) {
-      line = "cannot write " + destination;
+      line = "cannot write " + to_utf8(destination);
       return kCannotWrite;
     }
   }
@@ -129,28 +129,28 @@ ExtractStatus copy_member_data(zip_file_t* handle, StagedFile& file, const ZipMe
 
 ExtractStatus write_file_member(zip_t* archive, const ZipMember& member,
                                 const std::filesystem::path& destination, std::vector<char>& buffer,
-                                Messages* messages) {
-  if (!make_parent_folders(destination)) {
+                                StagingFolders& folders, Messages* messages) {
+  if (!folders.make_parent_folders(destination)) {
     return fail(messages, kCannotWrite, "cannot create the folder for " + member.relative_path);
   }
   ZipMemberHandle handle(zip_fopen_index(archive, member.index, 0));
   if (handle == nullptr) {
     return fail(messages, kRefused, "cannot read " + member.relative_path + " from the zip");
   }
-  const std::string destination_text = to_utf8(destination);
   StagedFile file;
-  if (!file.open(destination))
-    return fail(messages, kCannotWrite, "cannot write " + destination_text);
+  if (!file.open(destination)) {
+    return fail(messages, kCannotWrite, "cannot write " + to_utf8(destination));
+  }
 
   std::uint64_t bytes_read = 0;
   std::string line;
   const ExtractStatus status =
-      copy_member_data(handle.get(), file, member, destination_text, buffer, bytes_read, line);
+      copy_member_data(handle.get(), file, member, destination, buffer, bytes_read, line);
   handle.reset();
   // Data still buffered can fail to reach the disk only at the close.
   const bool closed = file.close();
   if (status != kExtracted) return fail(messages, status, std::move(line));
-  if (!closed) return fail(messages, kCannotWrite, "cannot write " + destination_text);
+  if (!closed) return fail(messages, kCannotWrite, "cannot write " + to_utf8(destination));
   if (bytes_read != member.size) {
     return fail(messages, kRefused,
                 member.relative_path + ": the member is shorter than its directory entry says");
@@ -161,10 +161,12 @@ ExtractStatus write_file_member(zip_t* archive, const ZipMember& member,
 // Second pass: one member into staging.
 ExtractStatus write_member(zip_t* archive, const ZipMember& member,
                            const std::filesystem::path& staging_path, std::vector<char>& buffer,
-                           Messages* messages) {
+                           StagingFolders& folders, Messages* messages) {
   const std::filesystem::path destination = staged_path(staging_path, member.relative_path);
-  if (!member.is_folder) return write_file_member(archive, member, destination, buffer, messages);
-  if (!member.relative_path.empty() && !make_folder(destination)) {
+  if (!member.is_folder) {
+    return write_file_member(archive, member, destination, buffer, folders, messages);
+  }
+  if (!member.relative_path.empty() && !folders.make_folder(destination)) {
     return fail(messages, kCannotWrite, "cannot create " + member.relative_path);
   }
   return kExtracted;
@@ -183,8 +185,9 @@ ExtractStatus extract_zip(const std::filesystem::path& archive_path,
   if (status != kExtracted) return status;
 
   std::vector<char> buffer(kCopyBufferSize, 0);
+  StagingFolders folders;
   for (const ZipMember& member : members) {
-    status = write_member(archive.get(), member, staging_path, buffer, messages);
+    status = write_member(archive.get(), member, staging_path, buffer, folders, messages);
     if (status != kExtracted) return status;
   }
   return kExtracted;

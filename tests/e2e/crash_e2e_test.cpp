@@ -121,14 +121,14 @@ std::vector<CrashPoint> crash_points() {
   std::vector<CrashPoint> points = {
       {"ExtractionFirstFile",
        [](const CrashEndToEnd& t) {
-         return stop_at(test::pause_at("fopen", 1, t.staging_text() + "/*"));
+         return stop_at(test::pause_at("open", 1, t.staging_text() + "/*"));
        },
-       [](const CrashEndToEnd& t) { return "fopen " + t.staging_text() + "/*"; }, kExited},
+       [](const CrashEndToEnd& t) { return "open " + t.staging_text() + "/*"; }, kExited},
       {"ExtractionThirdFile",
        [](const CrashEndToEnd& t) {
-         return stop_at(test::pause_at("fopen", 3, t.staging_text() + "/*"));
+         return stop_at(test::pause_at("open", 3, t.staging_text() + "/*"));
        },
-       [](const CrashEndToEnd& t) { return "fopen " + t.staging_text() + "/*"; }, kExited},
+       [](const CrashEndToEnd& t) { return "open " + t.staging_text() + "/*"; }, kExited},
   };
   // Before each move of the swap; the three installed items and the new one
   // make seven moves.

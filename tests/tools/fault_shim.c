@@ -1,10 +1,10 @@
 /* A preloaded library for tests: it stands between the updater and a few libc
- * calls (rename, fopen, remove, unlinkat) and, on the calls a rule names,
+ * calls (rename, fopen, open, remove, unlinkat) and, on the calls a rule names,
  * either fails them with an error number or stops the process in its tracks so
  * that the test can kill it at exactly that point.
  *
  * ZRK_FAULT_RULES  rules, one per line: "FN FIRST LAST ACTION PATTERN"
- *                  FN       rename, fopen, remove or unlinkat
+ *                  FN       rename, fopen, open, remove or unlinkat
  *                  FIRST    number of the first matching call the rule takes (1-based)
  *                  LAST     number of the last one, 0 for no end
  *                  ACTION   "pause", or an error number the call fails with
@@ -22,6 +22,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
 #include <string.h>
@@ -89,9 +90,29 @@ __attribute__((constructor)) static void load_rules(void) {
   unsetenv("LD_PRELOAD");
 }
 
+typedef void (*any_function)(void);
+
+/* The libc function this file stands in front of. The copy, not a cast, keeps
+ * ISO C's line between object and function pointers. */
+static any_function next_symbol(const char* name) {
+  void* symbol = dlsym(RTLD_NEXT, name);
+  any_function function;
+  memcpy(&function, &symbol, sizeof function);
+  return function;
+}
+
+typedef int (*open_function)(const char*, int, ...);
+
+/* libc's own open, which the shim's own files go through. */
+static int real_open(const char* path, int flags, mode_t mode) {
+  static open_function real;
+  if (real == NULL) real = (open_function)next_symbol("open");
+  return real(path, flags, mode);
+}
+
 /* Plain write(2), never stdio: fopen is one of the calls this file replaces. */
 static void write_line(const char* file, const char* fn, const char* path) {
-  const int fd = open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  const int fd = real_open(file, O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
   if (fd < 0) return;
   char line[MAX_TEXT + 32];
   const int n = snprintf(line, sizeof line, "%s %s\n", fn, path);
@@ -120,17 +141,6 @@ static int fault_for(const char* fn, const char* path) {
     if (error == 0) error = r->error;
   }
   return error;
-}
-
-typedef void (*any_function)(void);
-
-/* The libc function this file stands in front of. The copy, not a cast, keeps
- * ISO C's line between object and function pointers. */
-static any_function next_symbol(const char* name) {
-  void* symbol = dlsym(RTLD_NEXT, name);
-  any_function function;
-  memcpy(&function, &symbol, sizeof function);
-  return function;
 }
 
 int rename(const char* from, const char* to) {
@@ -178,4 +188,32 @@ int unlinkat(int dir, const char* path, int flags) {
     return -1;
   }
   return real(dir, path, flags);
+}
+
+/* The mode is there only when the flags create a file. */
+static int open_file(const char* symbol, const char* path, int flags, va_list rest) {
+  const mode_t mode = (flags & (O_CREAT | O_TMPFILE)) != 0 ? (mode_t)va_arg(rest, int) : 0;
+  const open_function real = (open_function)next_symbol(symbol);
+  const int error = fault_for("open", path);
+  if (error != 0) {
+    errno = error;
+    return -1;
+  }
+  return real(path, flags, mode);
+}
+
+int open(const char* path, int flags, ...) {
+  va_list rest;
+  va_start(rest, flags);
+  const int fd = open_file("open", path, flags, rest);
+  va_end(rest);
+  return fd;
+}
+
+int open64(const char* path, int flags, ...) {
+  va_list rest;
+  va_start(rest, flags);
+  const int fd = open_file("open64", path, flags, rest);
+  va_end(rest);
+  return fd;
 }

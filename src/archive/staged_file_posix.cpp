@@ -1,0 +1,40 @@
+// Staged files on POSIX: open(2) and write(2) straight from the copy buffer.
+// O_CLOEXEC keeps the descriptor out of the relaunched game.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "archive/staging.h"
+
+namespace zrk {
+
+StagedFile::~StagedFile() { close(); }
+
+bool StagedFile::open(const std::filesystem::path& path) {
+  close();
+  handle_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  return handle_ >= 0;
+}
+
+bool StagedFile::write(const char* data, std::size_t size) {
+  if (handle_ < 0) return false;
+  const int fd = static_cast<int>(handle_);
+  while (size > 0) {
+    const ssize_t written = ::write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) return false;
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool StagedFile::close() {
+  if (handle_ < 0) return false;
+  const int fd = static_cast<int>(handle_);
+  handle_ = -1;
+  return ::close(fd) == 0;
+}
+
+}  // namespace zrk
