@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the Windows build's unit tests under Wine and the
-# cross-host comparison, 45 seconds of each fuzz target, then the test
-# binary in a plain build and in one with AddressSanitizer and UBSan. The
-# end-to-end scenarios of both run against the Linux program and against the
+# cross-host comparison, 45 seconds of each fuzz target, a smoke run of the
+# benchmark programs, then the test binary in a plain build and in one with
+# AddressSanitizer and UBSan. The end-to-end scenarios of both run against the Linux program and against the
 # Windows one under Wine (ZRK_REQUIRE_WINE turns a missing Windows build into
 # a failure instead of a skip).
 set -euo pipefail
@@ -14,6 +14,9 @@ tools/test-windows.sh
 
 echo "== fuzz targets: 45 s each =="
 tools/fuzz.sh --ci
+
+echo "== benchmark programs and data generator: smoke run =="
+bench/smoke.sh
 
 export ZRK_REQUIRE_WINE=1 WINEPREFIX=$PWD/build-windows/wine
 for variant in plain sanitize; do
