@@ -16,6 +16,25 @@ out=$(realpath -m "${1:-build-windows}")
 tools/build-windows.sh "$out"
 export WINEPREFIX=$out/wine
 
+echo "== what ships: zrk-update.exe =="
+# A GUI-subsystem program that needs no DLL beyond Windows' own, with its
+# manifest (run as the invoker, long paths) and version record embedded.
+exe=$out/zrk-update.exe
+headers=$(x86_64-w64-mingw32-objdump -p "$exe")
+grep -q 'Subsystem.*Windows GUI' <<<"$headers" || { echo "not a GUI-subsystem program" >&2; exit 1; }
+dlls=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
+for dll in $dlls; do
+  case $dll in
+    advapi32.dll | kernel32.dll | msvcrt.dll | shell32.dll | user32.dll) ;;
+    *) echo "zrk-update.exe needs $dll, which Windows does not bring" >&2; exit 1 ;;
+  esac
+done
+for text in 'level="asInvoker"' '>true</longPathAware>' 'supportedOS Id="{8e0f7a12'; do
+  grep -qaF "$text" "$exe" || { echo "the manifest lacks $text" >&2; exit 1; }
+done
+grep -qaF 'OriginalFilename' < <(tr -d '\0' <"$exe") || { echo "no version record" >&2; exit 1; }
+echo "GUI subsystem; DLLs: $dlls; manifest and version record embedded; $(stat -c %s "$exe") bytes"
+
 echo "== Windows unit tests under Wine =="
 (cd "$out" && ctest --output-on-failure -j "$(nproc)")
 
