@@ -10,19 +10,7 @@
 #include <cstring>
 #include <vector>
 
-namespace {
-
-bool write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t done = ::write(fd, data, size);
-    if (done < 0) return false;
-    data += done;
-    size -= static_cast<std::size_t>(done);
-  }
-  return true;
-}
-
-}  // namespace
+#include "write_all.h"
 
 int main(int argc, char** argv) {
   const char* archive = nullptr;

@@ -11,17 +11,9 @@
 #include <string>
 #include <vector>
 
-namespace {
+#include "write_all.h"
 
-bool write_all(int fd, const char* data, std::size_t size) {
-  while (size > 0) {
-    const ssize_t done = ::write(fd, data, size);
-    if (done < 0) return false;
-    data += done;
-    size -= static_cast<std::size_t>(done);
-  }
-  return true;
-}
+namespace {
 
 // mkdir -p of every folder above `path` (and `path` itself when it ends in /).
 bool make_folders(const std::string& path) {

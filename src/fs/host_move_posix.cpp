@@ -25,8 +25,8 @@ std::string temporary_prefix(const stdfs::path& to) {
 // progress never shows under the target's own name.
 stdfs::path temporary_beside(const stdfs::path& to) {
   static std::atomic<unsigned> counter{0};
-  const std::string name = temporary_prefix(to) + std::to_string(::getpid()) + "-" +
-                           std::to_string(counter++);
+  const std::string name =
+      temporary_prefix(to) + std::to_string(::getpid()) + "-" + std::to_string(counter++);
   return to.parent_path() / name;
 }
 
