@@ -5,10 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <cstdlib>
 #include <filesystem>
 #include <map>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "e2e/updater_host.h"
@@ -72,8 +74,16 @@ class InstallFixture : public ::testing::Test {
     return tree;
   }
 
+  // The game writes its record in more than one step, so the record is read
+  // until it is complete or the time is up.
   bool game_started_in_install() const {
-    return wait_for_file(started_, 20.0) && read_file(started_) == text(install_);
+    const std::string expected = text(install_);
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+    while (std::chrono::steady_clock::now() < deadline) {
+      if (std::filesystem::exists(started_) && read_file(started_) == expected) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    return false;
   }
 
   const UpdaterHost& host_;
