@@ -14,4 +14,8 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
   wineboot -i >/dev/null 2>&1
   wineserver -w
 fi
+# One server for a whole test run: with Wine's default of a few seconds, a
+# server that quits just as the next program connects fails that program
+# ("recvmsg: Connection reset by peer"). A second call finds it running.
+wineserver -p60 </dev/null >/dev/null 2>&1 || true
 exec wine "$@"
