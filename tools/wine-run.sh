@@ -16,6 +16,11 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 # One server for a whole test run: with Wine's default of a few seconds, a
 # server that quits just as the next program connects fails that program
-# ("recvmsg: Connection reset by peer"). A second call finds it running.
-wineserver -p60 </dev/null >/dev/null 2>&1 || true
+# ("recvmsg: Connection reset by peer"). A later call finds it running. Wine's
+# own services live as long as the server and keep the descriptors of the
+# program that started them, so they are started here, away from the caller's
+# pipes, which would otherwise stay open for the server's life.
+if wineserver -p60 </dev/null >/dev/null 2>&1; then
+  wine wineboot </dev/null >/dev/null 2>&1 || true
+fi
 exec wine "$@"
