@@ -123,6 +123,16 @@ static void write_line(const char* file, const char* fn, const char* path) {
   close(fd);
 }
 
+/* The flag appears whole: a test that sees the file reads the full line. */
+static void raise_flag(const char* fn, const char* path) {
+  char part[MAX_TEXT + 8];
+  snprintf(part, sizeof part, "%s.part", flag_path);
+  write_line(part, fn, path);
+  int (*real_rename)(const char*, const char*) =
+      (int (*)(const char*, const char*))next_symbol("rename");
+  real_rename(part, flag_path);
+}
+
 /* Returns the error number the call must fail with, 0 to let it through; does
  * not return when a pause rule takes the call. */
 static int fault_for(const char* fn, const char* path) {
@@ -135,7 +145,7 @@ static int fault_for(const char* fn, const char* path) {
     const long n = ++r->seen;
     if (n < r->first || (r->last != 0 && n > r->last)) continue;
     if (r->pause) {
-      if (flag_path[0] != '\0') write_line(flag_path, fn, path);
+      if (flag_path[0] != '\0') raise_flag(fn, path);
       for (;;) pause();
     }
     if (error == 0) error = r->error;
