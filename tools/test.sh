@@ -2,9 +2,9 @@
 # Runs every test: the Windows build's unit tests under Wine and the
 # cross-host comparison, 45 seconds of each fuzz target, a smoke run of the
 # benchmark programs, then the test binary in a plain build and in one with
-# AddressSanitizer and UBSan. The end-to-end scenarios of both run against the Linux program and against the
-# Windows one under Wine (ZRK_REQUIRE_WINE turns a missing Windows build into
-# a failure instead of a skip).
+# AddressSanitizer and UBSan. The end-to-end scenarios of both run against
+# the Linux program and against the Windows one under Wine (ZRK_REQUIRE_WINE
+# turns a missing Windows build into a failure instead of a skip).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh

@@ -63,7 +63,7 @@ TEST_P(DriverOnEveryHost, ALogThatCannotBeOpenedExitsWith5AndTouchesNothingElse)
 // The run goes on once the game has ended; the unknown archive type then ends
 // it without touching anything.
 TEST_P(DriverOnEveryHost, AGameThatEndsInTimeIsWaitedFor) {
-  const auto game = host_.start_game(dir_.path(), 1500);
+  const auto game = host_.start_game(dir_.path(), 3000);
   const auto start = std::chrono::steady_clock::now();
   EXPECT_EQ(run_host(args_with_pid("u.zip.bak", game->pid())), 3);
   EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
