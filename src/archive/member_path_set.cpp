@@ -15,6 +15,11 @@ class FoldedChars {
   explicit FoldedChars(std::string_view text) : rest_(text) {}
   bool done() const { return rest_.empty(); }
   char32_t next() {
+    const auto lead = static_cast<unsigned char>(rest_[0]);
+    if (lead < 0x80) {  // most names are ASCII
+      rest_.remove_prefix(1);
+      return lead >= 'A' && lead <= 'Z' ? lead + ('a' - 'A') : lead;
+    }
     const std::size_t length = utf8_char_length(rest_);
     if (length == 0) {
       const auto byte = static_cast<unsigned char>(rest_[0]);
@@ -58,8 +63,14 @@ PathConflict MemberPathSet::judge(const std::string& path, bool is_folder) const
 }
 
 PathConflict MemberPathSet::add(std::string_view relative_path, bool is_folder) {
-  const std::string path(relative_path);
-  for (std::size_t slash = path.find('/'); slash != std::string::npos;
+  std::string path(relative_path);
+  const std::size_t last_slash = relative_path.rfind('/');
+  const std::string_view parent =
+      relative_path.substr(0, last_slash == std::string_view::npos ? 0 : last_slash);
+  // Archives list a folder's members together: the folders above one that
+  // follows its sibling were judged and added with the sibling.
+  const bool parent_known = !parent.empty() && parent == last_parent_;
+  for (std::size_t slash = path.find('/'); !parent_known && slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
     const PathConflict conflict = judge(path.substr(0, slash), true);
     if (conflict != PathConflict::kNone) return conflict;
@@ -67,11 +78,12 @@ PathConflict MemberPathSet::add(std::string_view relative_path, bool is_folder) 
   const PathConflict conflict = judge(path, is_folder);
   if (conflict != PathConflict::kNone) return conflict;
 
-  for (std::size_t slash = path.find('/'); slash != std::string::npos;
+  for (std::size_t slash = path.find('/'); !parent_known && slash != std::string::npos;
        slash = path.find('/', slash + 1)) {
-    paths_.emplace(path.substr(0, slash), true);
+    paths_.try_emplace(path.substr(0, slash), true);
   }
-  paths_.emplace(path, is_folder);
+  last_parent_.assign(parent);
+  paths_.try_emplace(std::move(path), is_folder);
   return PathConflict::kNone;
 }
 

@@ -40,6 +40,8 @@ class MemberPathSet {
 
   // Path to whether it is a folder.
   std::unordered_map<std::string, bool, FoldedHash, FoldedEqual> paths_;
+  // The folder that holds the path added last.
+  std::string last_parent_;
 };
 
 // The reason text of a refusal for `conflict`, as "refused <name>: " ends.
