@@ -1,7 +1,9 @@
 # Writes the simple case folding table (statuses C and S of Unicode's
 # CaseFolding.txt, Debian's unicode-data package) as C++ initialisers,
 # "{0x0041, 0x0061},", one per line, in code point order.
-find_file(ZRK_CASE_FOLDING_TXT CaseFolding.txt PATHS /usr/share/unicode NO_DEFAULT_PATH)
+# A file of the build machine, also when cross-building.
+find_file(ZRK_CASE_FOLDING_TXT CaseFolding.txt PATHS /usr/share/unicode NO_DEFAULT_PATH
+          NO_CMAKE_FIND_ROOT_PATH)
 if(NOT ZRK_CASE_FOLDING_TXT)
   message(FATAL_ERROR "CaseFolding.txt not found: install the unicode-data package")
 endif()
