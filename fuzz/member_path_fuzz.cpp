@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "archive/member_path.h"
+#include "common/text.h"
 
 namespace {
 
@@ -15,8 +16,11 @@ void require(bool ok, const char* what) {
   std::abort();
 }
 
+// Also the same name on every host: UTF-8, and no component that Windows
+// would cut short.
 bool safe_relative_path(std::string_view path) {
   if (path.empty()) return true;
+  if (!zrk::is_valid_utf8(path)) return false;
   if (path.front() == '/' || path.back() == '/') return false;
   for (const char c : path) {
     const auto byte = static_cast<unsigned char>(c);
@@ -26,6 +30,7 @@ bool safe_relative_path(std::string_view path) {
     const std::size_t slash = path.find('/', start);
     const std::string_view part = path.substr(start, slash - start);
     if (part.empty() || part == "." || part == "..") return false;
+    if (part.back() == '.' || part.back() == ' ') return false;
     if (slash == std::string_view::npos) return true;
     start = slash + 1;
   }

@@ -1,5 +1,7 @@
 #include "archive/member_path.h"
 
+#include "common/text.h"
+
 namespace zrk {
 
 namespace {
@@ -30,6 +32,12 @@ bool is_device_name(std::string_view component) {
   return number == "\xC2\xB9" || number == "\xC2\xB2" || number == "\xC2\xB3";
 }
 
+// Windows drops a trailing dot or blank when it makes a name, so the same
+// archive would give other names there, and two members could meet at one.
+bool ends_in_dot_or_blank(std::string_view component) {
+  return component.back() == '.' || component.back() == ' ';
+}
+
 }  // namespace
 
 bool check_member_path(std::string_view name, std::string* relative_path, std::string* reason) {
@@ -42,6 +50,8 @@ bool check_member_path(std::string_view name, std::string* relative_path, std::s
     if (byte == ':') return refuse(reason, "member path has a drive letter");
     if (byte < 0x20 || byte == 0x7F) return refuse(reason, "member path has a control character");
   }
+  // Staged paths are made from the name's text on every host.
+  if (!is_valid_utf8(name)) return refuse(reason, "member path is not valid UTF-8");
   if (name.substr(0, kTopFolder.size()) != kTopFolder) {
     return refuse(reason, "member path is outside the Z-Ravelkin/ folder");
   }
@@ -51,6 +61,7 @@ bool check_member_path(std::string_view name, std::string* relative_path, std::s
   if (rest.empty()) return true;  // the top folder's own entry
 
   bool has_device_name = false;
+  bool has_trailing_dot_or_blank = false;
   for (std::string_view tail = rest;;) {
     const size_t slash = tail.find('/');
     const std::string_view component = tail.substr(0, slash);
@@ -58,10 +69,14 @@ bool check_member_path(std::string_view name, std::string* relative_path, std::s
       return refuse(reason, "member path has an empty, . or .. component");
     }
     has_device_name = has_device_name || is_device_name(component);
+    has_trailing_dot_or_blank = has_trailing_dot_or_blank || ends_in_dot_or_blank(component);
     if (slash == std::string_view::npos) break;
     tail.remove_prefix(slash + 1);
   }
   if (has_device_name) return refuse(reason, "member path has a reserved device name");
+  if (has_trailing_dot_or_blank) {
+    return refuse(reason, "member path has a name ending in a dot or blank");
+  }
 
   if (relative_path != nullptr) relative_path->assign(rest);
   return true;

@@ -18,6 +18,8 @@ const char kControl[] = "member path has a control character";
 const char kOutside[] = "member path is outside the Z-Ravelkin/ folder";
 const char kComponent[] = "member path has an empty, . or .. component";
 const char kDevice[] = "member path has a reserved device name";
+const char kNotUtf8[] = "member path is not valid UTF-8";
+const char kTrailing[] = "member path has a name ending in a dot or blank";
 
 const PathCase kPathCases[] = {
     {"", false, "empty member path"},
@@ -48,7 +50,7 @@ const PathCase kPathCases[] = {
     {"Z-Ravelkin/bin/..", false, kComponent},
     {"Z-Ravelkin/../", false, kComponent},
     {"Z-Ravelkin/..x", true, "..x"},
-    {"Z-Ravelkin/...", true, "..."},
+    {"Z-Ravelkin/...", false, kTrailing},
     {"Z-Ravelkin/.config", true, ".config"},
     {"Z-Ravelkin/\xe6\x97\xa5\xe6\x9c\xac/donn\xc3\xa9"
      "es",
@@ -75,6 +77,21 @@ const PathCase kPathCases[] = {
     {"Z-Ravelkin/xcon", true, "xcon"},
     {"Z-Ravelkin/LPT", true, "LPT"},
     {"Z-Ravelkin/.con", true, ".con"},
+    // Strict UTF-8, judged after the byte scan and before the top folder.
+    {"Z-Ravelkin/\xc0\xaf", false, kNotUtf8},          // overlong "/"
+    {"Z-Ravelkin/\xed\xa0\x80x", false, kNotUtf8},     // a UTF-16 surrogate
+    {"Z-Ravelkin/\xf5\x80\x80\x80", false, kNotUtf8},  // past U+10FFFF
+    {"Z-Ravelkin/caf\xc3", false, kNotUtf8},           // cut inside a character
+    {"\xff/a", false, kNotUtf8},
+    {"Z-Ravelkin/a\\\xff", false, kBackslash},
+    // Windows drops a trailing dot or blank, so two names could meet.
+    {"Z-Ravelkin/readme.", false, kTrailing},
+    {"Z-Ravelkin/bin /tool.dll", false, kTrailing},
+    {"Z-Ravelkin/bin/tool.dll ", false, kTrailing},
+    {"Z-Ravelkin/bin./", false, kTrailing},
+    {"Z-Ravelkin/con.", false, kDevice},  // the device rule comes first
+    {"Z-Ravelkin/a/../b.", false, kComponent},
+    {"Z-Ravelkin/a .b", true, "a .b"},
 };
 
 TEST(CheckMemberPath, FollowsTheRulesInOrder) {

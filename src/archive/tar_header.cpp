@@ -16,6 +16,9 @@ constexpr std::size_t kChecksumOffset = 148;
 constexpr std::size_t kChecksumWidth = 8;
 constexpr std::size_t kTypeOffset = 156;
 constexpr std::size_t kMagicOffset = 257;
+// "ustar", blank, blank, NUL across magic and version: the GNU form, which
+// keeps access and change times where the POSIX form keeps the prefix.
+constexpr char kGnuMagic[8] = {'u', 's', 't', 'a', 'r', ' ', ' ', '\0'};
 constexpr std::size_t kPrefixOffset = 345;
 constexpr std::size_t kPrefixWidth = 155;
 
@@ -85,7 +88,9 @@ bool parse_tar_header(const unsigned char* block, TarMember* member, std::string
   }
 
   const std::string name = read_header_text(block, kNameOffset, kNameWidth);
-  const std::string prefix = read_header_text(block, kPrefixOffset, kPrefixWidth);
+  const bool gnu_form = std::memcmp(block + kMagicOffset, kGnuMagic, sizeof kGnuMagic) == 0;
+  const std::string prefix =
+      gnu_form ? std::string() : read_header_text(block, kPrefixOffset, kPrefixWidth);
   if (name.empty()) return refuse(reason, "tar header has no name");
 
   std::uint64_t mode = 0;

@@ -11,7 +11,7 @@ namespace zrk {
 inline constexpr std::size_t kTarBlockSize = 512;
 
 struct TarMember {
-  std::string name;        // prefix + "/" + name field, or the name field alone
+  std::string name;        // prefix + "/" + name field, or the name field alone (GNU form)
   std::uint64_t size = 0;  // declared data length
   std::uint32_t mode = 0;  // low 32 bits of the mode field, applied to nothing
   char type = '0';         // typeflag; a NUL typeflag reads as '0'

@@ -235,18 +235,33 @@ TEST(ParseTarHeader, AcceptsBothMagicFormsOnly) {
 TEST(ParseTarHeader, JoinsPrefixAndNameWithOneSlash) {
   const std::string name100(100, 'n');
   const std::string prefix155(155, 'p');
+  const std::string posix(
+      "ustar\0"
+      "00",
+      8);
+  const std::string gnu("ustar  \0", 8);
+  // Where the GNU form keeps its access and change times.
+  const std::string times = std::string("15306040005") + '\0' + "15306040012" + '\0';
   const struct {
+    std::string magic;
     std::string name;
     std::string prefix;
     std::string joined;
   } kCases[] = {
-      {name100, "", name100},
-      {name100, prefix155, prefix155 + "/" + name100},
-      {"a.txt", "Z-Ravelkin/bin", "Z-Ravelkin/bin/a.txt"},
-      {"a.txt", "Z-Ravelkin/", "Z-Ravelkin//a.txt"},
+      {posix, name100, "", name100},
+      {posix, name100, prefix155, prefix155 + "/" + name100},
+      {posix, "a.txt", "Z-Ravelkin/bin", "Z-Ravelkin/bin/a.txt"},
+      {posix, "a.txt", "Z-Ravelkin/", "Z-Ravelkin//a.txt"},
+      {posix, "a.txt", times, "15306040005/a.txt"},
+      {gnu, "Z-Ravelkin/a.txt", times, "Z-Ravelkin/a.txt"},
+      {gnu, name100, prefix155, name100},
+      {std::string("ustarXYZ", 8), "a.txt", "Z-Ravelkin", "Z-Ravelkin/a.txt"},
   };
   for (const auto& c : kCases) {
-    const Parsed parsed = parse(tar_header(c.name, 0, '0', c.prefix));
+    std::string block = tar_header(c.name, 0, '0', c.prefix);
+    set_tar_field(block, 257, 8, c.magic);
+    set_tar_checksum(block);
+    const Parsed parsed = parse(block);
     ASSERT_TRUE(parsed.ok) << parsed.reason;
     EXPECT_EQ(parsed.member.name, c.joined);
   }

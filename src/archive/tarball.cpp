@@ -7,6 +7,7 @@
 
 #include "archive/archive_open.h"
 #include "archive/member_path.h"
+#include "archive/member_path_set.h"
 #include "archive/readers.h"
 #include "archive/staging.h"
 #include "archive/tar_header.h"
@@ -46,6 +47,7 @@ struct TarballReader {
   std::uint64_t expanded_total = 0;
   bool end_seen = false;
   PendingNames pending;
+  MemberPathSet paths;  // only the paths, never data
 };
 
 ExtractStatus fail(TarballReader& reader, ExtractStatus status, std::string line) {
@@ -195,21 +197,39 @@ ExtractStatus skip_member(TarballReader& reader, const TarMember& member) {
   return kExtracted;
 }
 
-// The path rules, then UTF-8: staging paths are made from the name's text.
-ExtractStatus judge_name(TarballReader& reader, const std::string& name, std::string* relative) {
+// The path rules on `judged`, the name as the member's type reads it; lines
+// name the member as its header does.
+ExtractStatus judge_name(TarballReader& reader, const std::string& name, const std::string& judged,
+                         std::string* relative) {
   std::string reason;
-  if (!check_member_path(name, relative, &reason)) {
+  if (!check_member_path(judged, relative, &reason)) {
     return fail(reader, kRefused, "refused " + name + ": " + reason);
-  }
-  if (!is_valid_utf8(name)) {
-    return fail(reader, kRefused, "refused " + name + ": member path is not valid UTF-8");
   }
   return kExtracted;
 }
 
+// A conflict is refused as soon as its second member comes; a file of exactly
+// an earlier file's path replaces it, as tar readers do.
+ExtractStatus judge_conflict(TarballReader& reader, const std::string& name,
+                             const std::string& relative, bool is_folder) {
+  const PathConflict conflict = reader.paths.add(relative, is_folder);
+  if (conflict == PathConflict::kNone || conflict == PathConflict::kSamePath) return kExtracted;
+  return fail(reader, kRefused, "refused " + name + ": " + path_conflict_reason(conflict));
+}
+
+// Some writers store a folder's name without its trailing "/".
 ExtractStatus extract_directory(TarballReader& reader, const TarMember& member) {
+  const bool has_slash = !member.name.empty() && member.name.back() == '/';
   std::string relative;
-  if (const ExtractStatus status = judge_name(reader, member.name, &relative)) return status;
+  if (const ExtractStatus status =
+          judge_name(reader, member.name, has_slash ? member.name : member.name + "/", &relative)) {
+    return status;
+  }
+  if (!relative.empty()) {
+    if (const ExtractStatus status = judge_conflict(reader, member.name, relative, true)) {
+      return status;
+    }
+  }
   if (!add_to_total(reader, member.size)) return fail_cap(reader);
   if (!relative.empty() && !reader.folders.make_folder(staged_path(reader.staging, relative))) {
     return fail(reader, kCannotWrite, "cannot create " + relative);
@@ -243,10 +263,15 @@ ExtractStatus copy_file_data(TarballReader& reader, const TarMember& member,
 
 ExtractStatus extract_file(TarballReader& reader, const TarMember& member) {
   std::string relative;
-  if (const ExtractStatus status = judge_name(reader, member.name, &relative)) return status;
+  if (const ExtractStatus status = judge_name(reader, member.name, member.name, &relative)) {
+    return status;
+  }
   if (relative.empty()) {
     return fail(reader, kRefused,
                 "refused " + member.name + ": a regular file cannot be the top folder");
+  }
+  if (const ExtractStatus status = judge_conflict(reader, member.name, relative, false)) {
+    return status;
   }
   if (!add_to_total(reader, member.size)) return fail_cap(reader);
   const std::filesystem::path target = staged_path(reader.staging, relative);

@@ -9,6 +9,7 @@
 
 #include "archive/archive_open.h"
 #include "archive/member_path.h"
+#include "archive/member_path_set.h"
 #include "archive/readers.h"
 #include "archive/staging.h"
 #include "common/text.h"
@@ -40,23 +41,43 @@ ExtractStatus fail(Messages* messages, ExtractStatus status, std::string line) {
   return status;
 }
 
-// Read-only with libzip's consistency checks; null when the file cannot be
-// opened that way, whatever the reason.
+// Read-only, without libzip's consistency checks: they refuse the data
+// descriptors of streaming writers (libarchive, Info-ZIP to a pipe), whose
+// local headers differ from the central ones. Only central entries are used;
+// every member's CRC is checked as its data is read, its size by the reader,
+// and what else the checks caught is judged in the first pass. Null when the
+// file cannot be opened, whatever the reason.
 ZipArchive open_zip(const std::filesystem::path& archive_path) {
   zip_error_t error;
   zip_error_init(&error);
   zip_t* archive = nullptr;
   if (zip_source_t* source = open_zip_source(archive_path, &error)) {
-    archive = zip_open_from_source(source, ZIP_RDONLY | ZIP_CHECKCONS, &error);
+    archive = zip_open_from_source(source, ZIP_RDONLY, &error);
     if (archive == nullptr) zip_source_free(source);
   }
   zip_error_fini(&error);
   return ZipArchive(archive);
 }
 
-// Judges one member's status record; appends it to `members` when it passes.
-ExtractStatus check_member(zip_t* archive, std::uint64_t index, std::uint64_t& expansion_total,
-                           std::vector<ZipMember>& members, Messages* messages) {
+// The methods read on every host; what else libzip reads differs between
+// builds, so a member would apply on one host and not on the other.
+bool is_readable_method(const zip_stat_t& stat) {
+  if ((stat.valid & ZIP_STAT_COMP_METHOD) == 0) return false;
+  const zip_uint16_t method = stat.comp_method;
+  return (method == ZIP_CM_STORE || method == ZIP_CM_DEFLATE || method == ZIP_CM_BZIP2) &&
+         zip_compression_method_supported(method, 0) != 0;
+}
+
+// What the first pass carries from member to member.
+struct TableCheck {
+  std::uint64_t expansion_total = 0;
+  MemberPathSet paths;
+  std::vector<ZipMember> members;
+};
+
+// Judges one member's status record; appends it to the members when it passes.
+ExtractStatus check_member(zip_t* archive, std::uint64_t index, TableCheck& table,
+                           Messages* messages) {
   zip_stat_t stat;
   zip_stat_init(&stat);
   constexpr zip_uint64_t kNeeded = ZIP_STAT_NAME | ZIP_STAT_SIZE;
@@ -76,14 +97,25 @@ ExtractStatus check_member(zip_t* archive, std::uint64_t index, std::uint64_t& e
   member.index = index;
   member.size = stat.size;
   member.is_folder = !name.empty() && name.back() == '/';
+  if (!member.relative_path.empty()) {
+    // Unlike in a tarball, nothing says which of two same-named members wins.
+    const PathConflict conflict = table.paths.add(member.relative_path, member.is_folder);
+    if (conflict != PathConflict::kNone) {
+      return fail(messages, kRefused, "refused " + name + ": " + path_conflict_reason(conflict));
+    }
+  }
   if (!member.is_folder) {
+    if (!is_readable_method(stat)) {
+      return fail(messages, kRefused,
+                  name + ": the member uses a compression method that cannot be read");
+    }
     // Subtracting keeps the sum from wrapping on a forged 64-bit size.
-    if (member.size > kExpansionCap - expansion_total) {
+    if (member.size > kExpansionCap - table.expansion_total) {
       return fail(messages, kRefused, name + ": the archive expands past the 2 GB cap");
     }
-    expansion_total += member.size;
+    table.expansion_total += member.size;
   }
-  members.push_back(std::move(member));
+  table.members.push_back(std::move(member));
   return kExtracted;
 }
 
@@ -94,12 +126,13 @@ ExtractStatus check_member_table(zip_t* archive, std::vector<ZipMember>& members
   if (count < 0 || static_cast<std::uint64_t>(count) > kMemberLimit) {
     return fail(messages, kRefused, "the zip has no readable member table");
   }
-  members.reserve(static_cast<std::size_t>(count));
-  std::uint64_t expansion_total = 0;
+  TableCheck table;
+  table.members.reserve(static_cast<std::size_t>(count));
   for (std::uint64_t index = 0; index < static_cast<std::uint64_t>(count); ++index) {
-    const ExtractStatus status = check_member(archive, index, expansion_total, members, messages);
+    const ExtractStatus status = check_member(archive, index, table, messages);
     if (status != kExtracted) return status;
   }
+  members = std::move(table.members);
   return kExtracted;
 }
 

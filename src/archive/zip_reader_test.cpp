@@ -135,14 +135,30 @@ TEST_F(ZipReaderTest, AZipMadeFromInsideTheTopFolderIsRefusedAtItsFirstMember) {
   EXPECT_EQ(snapshot_tree(staging()), Tree{});
 }
 
+// "--raw-name" arguments of make_zip.py: the member `placeholder` gets the
+// bytes "Z-Ravelkin/" + `tail` as its name, flagged as UTF-8.
+std::vector<std::string> raw_name(const std::string& placeholder, const std::string& tail) {
+  static const char kDigits[] = "0123456789abcdef";
+  std::string hex;
+  for (const unsigned char c : "Z-Ravelkin/" + tail) {
+    hex += kDigits[c >> 4];
+    hex += kDigits[c & 15];
+  }
+  return {"--raw-name", placeholder + "=" + hex, "Z-Ravelkin/game.exe=game", placeholder + "=x"};
+}
+
 // Refusals of the member-table check: one line, and staging stays empty even
 // when good members come first.
 TEST_F(ZipReaderTest, MemberTableRefusalsWriteNothing) {
   const std::string kGib = "1073741824";
+  const std::string kSame = ": another member has the same path";
+  const std::string kFileAndFolder = ": a file and a folder have the same path";
+  const std::string kCase = ": another member's path differs only in letter case";
+  const std::string kNotUtf8 = ": member path is not valid UTF-8";
   const struct {
     const char* label;
     std::vector<std::string> make_args;  // after "members OUT"
-    const char* line;
+    std::string line;
   } kCases[] = {
       {"escape",
        {"Z-Ravelkin/a=fine", "Z-Ravelkin/../x=evil"},
@@ -162,6 +178,32 @@ TEST_F(ZipReaderTest, MemberTableRefusalsWriteNothing) {
       {"one member past the cap",
        {"--declare", "Z-Ravelkin/big=2147483649", "Z-Ravelkin/big=x"},
        "Z-Ravelkin/big: the archive expands past the 2 GB cap"},
+      {"lzma",
+       {"Z-Ravelkin/game.exe=game", "--method", "lzma", "Z-Ravelkin/data.pak=data"},
+       "Z-Ravelkin/data.pak: the member uses a compression method that cannot be read"},
+      {"same path",
+       {"Z-Ravelkin/a=1", "Z-Ravelkin/b=2", "Z-Ravelkin/a=3"},
+       "refused Z-Ravelkin/a" + kSame},
+      {"file where a folder is",
+       {"Z-Ravelkin/a/=", "Z-Ravelkin/a=x"},
+       "refused Z-Ravelkin/a" + kFileAndFolder},
+      {"folder where a file is",
+       {"Z-Ravelkin/a=x", "Z-Ravelkin/a/="},
+       "refused Z-Ravelkin/a/" + kFileAndFolder},
+      {"file below a file",
+       {"Z-Ravelkin/a=x", "Z-Ravelkin/a/b=y"},
+       "refused Z-Ravelkin/a/b" + kFileAndFolder},
+      {"case only",
+       {"Z-Ravelkin/Data/a=1", "Z-Ravelkin/data/b=2"},
+       "refused Z-Ravelkin/data/b" + kCase},
+      {"case only, beyond ASCII",
+       {"Z-Ravelkin/\xc3\xa9t\xc3\xa9.txt=1", "Z-Ravelkin/\xc3\x89T\xc3\x89.txt=2"},
+       "refused Z-Ravelkin/\xc3\x89T\xc3\x89.txt" + kCase},
+      {"overlong", raw_name("Z-Ravelkin/ab", "\xc0\xaf"), "refused Z-Ravelkin/\xc0\xaf" + kNotUtf8},
+      {"surrogate", raw_name("Z-Ravelkin/abc", "\xed\xa0\x80"),
+       "refused Z-Ravelkin/\xed\xa0\x80" + kNotUtf8},
+      {"past U+10FFFF", raw_name("Z-Ravelkin/abcd", "\xf5\x80\x80\x80"),
+       "refused Z-Ravelkin/\xf5\x80\x80\x80" + kNotUtf8},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
@@ -216,8 +258,7 @@ TEST_F(ZipReaderTest, MemberLimitIsTwoHundredThousand) {
   EXPECT_EQ(snapshot_tree(staging()), Tree{});
 }
 
-// Outcomes of the write pass. "{staging}" in a line stands for the staging
-// folder's path.
+// Outcomes of the write pass.
 TEST_F(ZipReaderTest, WritePassOutcomes) {
   const std::string kGib = "1073741824";
   const struct {
@@ -272,21 +313,6 @@ TEST_F(ZipReaderTest, WritePassOutcomes) {
        kRefused,
        "b: the member is damaged",
        std::nullopt},
-      {"file where a folder is",
-       {"Z-Ravelkin/a/=", "Z-Ravelkin/a=x"},
-       kCannotWrite,
-       "cannot write {staging}/a",
-       Tree{{"a", "dir"}}},
-      {"folder where a file is",
-       {"Z-Ravelkin/a=x", "Z-Ravelkin/a/="},
-       kCannotWrite,
-       "cannot create a",
-       Tree{{"a", "file:x"}}},
-      {"file below a file",
-       {"Z-Ravelkin/a=x", "Z-Ravelkin/a/b=y"},
-       kCannotWrite,
-       "cannot create the folder for a/b",
-       Tree{{"a", "file:x"}}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.label);
@@ -299,15 +325,7 @@ TEST_F(ZipReaderTest, WritePassOutcomes) {
 
     const Outcome outcome = extract(zip, staging);
     EXPECT_EQ(outcome.status, c.status);
-    Messages expected_lines;
-    if (c.line != nullptr) {
-      std::string line = c.line;
-      const std::string placeholder = "{staging}";
-      const std::size_t at = line.find(placeholder);
-      if (at != std::string::npos) line.replace(at, placeholder.size(), staging.string());
-      expected_lines.push_back(line);
-    }
-    EXPECT_EQ(outcome.lines, expected_lines);
+    EXPECT_EQ(outcome.lines, c.line != nullptr ? Messages{c.line} : Messages{});
     if (c.staged) {
       EXPECT_EQ(snapshot_tree(staging), *c.staged);
     }
@@ -444,8 +462,10 @@ TEST(ZipReaderCorpus, ForeignArchivesBelowTheTopFolder) {
       {"libzip-incons-data.zip", kRefused, "a: the member is damaged"},
       {"libarchive-test_read_format_zip_size_exceeds_declared_stored.zip", kRefused,
        "first: the member is longer than its directory entry says"},
-      {"libzip-testfile-zstd.zip", kRefused, "cannot read abac-repeat.txt from the zip"},
-      {"go-dupdir.zip", kCannotWrite, "cannot create a/b"},  // file a/b, then folder a/b/
+      {"libzip-testfile-zstd.zip", kRefused,
+       "Z-Ravelkin/abac-repeat.txt: the member uses a compression method that cannot be read"},
+      {"go-dupdir.zip", kRefused,  // file a/b, then folder a/b/
+       "refused Z-Ravelkin/a/b/: a file and a folder have the same path"},
       {"python-zipdir_backslash.zip", kRefused,
        "refused Z-Ravelkin/a\\b\\c: member path has a backslash"},
       {"libzip-test.zip", kExtracted, nullptr},
@@ -460,9 +480,7 @@ TEST(ZipReaderCorpus, ForeignArchivesBelowTheTopFolder) {
   // Refused from its table alone: 4 GiB of zeros is never inflated.
   EXPECT_LT(results.at("libzip-bigzero.zip").seconds, 2.0);
   for (const auto& [name, result] : results) {
-    if (name != "go-dupdir.zip") {
-      EXPECT_NE(result.status, kCannotWrite) << name;
-    }
+    EXPECT_NE(result.status, kCannotWrite) << name;
   }
 }
 

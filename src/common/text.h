@@ -2,6 +2,7 @@
 // UTF-8 strings and become platform paths only where the disk is touched.
 #pragma once
 
+#include <cstddef>
 #include <filesystem>
 #include <string>
 #include <string_view>
@@ -11,6 +12,18 @@ namespace zrk {
 // True when `bytes` is well-formed UTF-8: shortest forms only, no surrogates,
 // nothing above U+10FFFF.
 bool is_valid_utf8(std::string_view bytes);
+
+// The length (1 to 4) of the well-formed UTF-8 character that `bytes` starts
+// with; 0 when it starts with anything else or is empty.
+std::size_t utf8_char_length(std::string_view bytes);
+
+// The code point of a character that utf8_char_length measured, `length`
+// bytes at the start of `bytes`.
+char32_t decode_utf8_char(std::string_view bytes, std::size_t length);
+
+// The simple case folding of `code_point` (Unicode's statuses C and S): the
+// one code point it folds to, or itself.
+char32_t fold_case(char32_t code_point);
 
 // Platform path to UTF-8. Strict: throws std::system_error when the path's text
 // cannot be converted (an unpaired surrogate on Windows, invalid UTF-8 on POSIX).

@@ -51,6 +51,22 @@ TEST(Utf8, ValidityFollowsTheStrictRules) {
   for (const auto& c : kCases) EXPECT_EQ(is_valid_utf8(c.bytes), c.valid) << c.bytes;
 }
 
+// Simple folding maps one code point to one, as Windows compares names.
+TEST(CaseFold, FoldsSimpleMappingsOnly) {
+  const struct {
+    char32_t from;
+    char32_t to;
+  } kCases[] = {
+      {U'A', U'a'},       {0xC9, 0xE9},  // E with acute
+      {0x1E9E, 0xDF},                    // capital sharp s, a status S mapping
+      {0xDF, 0xDF},                      // "ss" only in full folding
+      {0x130, 0x130},                    // I with dot above: no simple folding
+      {0x212A, U'k'},                    // Kelvin sign
+      {0x10400, 0x10428},                // beyond the BMP
+  };
+  for (const auto& c : kCases) EXPECT_EQ(fold_case(c.from), c.to) << std::hex << c.from;
+}
+
 TEST(Utf8, ConversionsPassValidTextUnchangedAndRefuseTheRest) {
   const std::string text =
       "Z-Ravelkin/donn\xC3\xA9"

@@ -14,9 +14,11 @@ namespace zrk {
 // meanwhile. Returns an empty pointer when it cannot be opened.
 SharedFile open_update_log(const std::filesystem::path& update_dir);
 
-// Writes "<local time> <message>\n" and flushes. Control bytes in the message
-// are written as \xNN, so every event stays one line; the message is cut after
-// 1023 bytes. Reports nothing: once the stream has failed, lines are dropped.
+// Writes "<local time> <message>\n" and flushes. Control bytes and bytes that
+// are not part of valid UTF-8 are written as \xNN, so every event stays one
+// line of UTF-8; the message is cut to at most 1023 bytes, between whole
+// characters and escapes. Reports nothing: once the stream has failed, lines
+// are dropped.
 // gnu_printf: the same checks under mingw-w64, whose printf is C99-conforming
 // once __USE_MINGW_ANSI_STDIO is set.
 #if defined(__GNUC__) && !defined(__clang__)

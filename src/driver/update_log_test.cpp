@@ -81,12 +81,41 @@ TEST(UpdateLog, ControlBytesCannotForgeLines) {
       write_lines(dir.path(), [&](std::FILE* log) { log_line(log, "%s", name.c_str()); });
   EXPECT_EQ(content.substr(20),
             "skipped Z-Ravelkin/a\\x0azrk-update: update applied\\x0d\\x09b\\x7f\n");
+}
 
-  const std::string many_line_feeds(600, '\n');
-  const std::string cut = write_lines(
-      dir.path(), [&](std::FILE* log) { log_line(log, "%s", many_line_feeds.c_str()); });
-  const std::string last_line = cut.substr(cut.rfind('\n', cut.size() - 2) + 1);
-  EXPECT_EQ(last_line.size(), 20 + 1023 + 1u);  // escaped, then cut to the limit
+// Every byte outside a valid UTF-8 sequence is escaped like a control byte,
+// and a cut at the limit keeps characters and escapes whole.
+TEST(UpdateLog, LinesAreValidUtf8AndCutBetweenCharacters) {
+  const std::string e_acute = "\xc3\xa9";
+  const std::string kanji = "\xe6\x97\xa5";
+  const struct {
+    const char* what;
+    std::string message;
+    std::string written;
+  } kCases[] = {
+      {"valid text stays", "donn" + e_acute + "es " + kanji + " \xf0\x9f\x8e\xae",
+       "donn" + e_acute + "es " + kanji + " \xf0\x9f\x8e\xae"},
+      {"stray bytes", "a\xff b\x80 c\xc0\xaf d\xed\xa0\x80 e\xf5\x80\x80\x80",
+       "a\\xff b\\x80 c\\xc0\\xaf d\\xed\\xa0\\x80 e\\xf5\\x80\\x80\\x80"},
+      {"a character cut short", "x\xe6\x97", "x\\xe6\\x97"},
+      {"escapes at the limit", std::string(600, '\n'),
+       [] {
+         std::string escapes;
+         for (int i = 0; i < 255; ++i) escapes += "\\x0a";  // 1020 bytes; a 256th would pass 1023
+         return escapes;
+       }()},
+      {"a character at the limit", std::string(1021, 'x') + e_acute + "y",
+       std::string(1021, 'x') + e_acute},
+      {"a character across the limit", std::string(1022, 'x') + e_acute, std::string(1022, 'x')},
+      {"a character past the limit", std::string(1022, 'x') + kanji, std::string(1022, 'x')},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    TempDir dir;
+    const std::string content =
+        write_lines(dir.path(), [&](std::FILE* log) { log_line(log, "%s", c.message.c_str()); });
+    EXPECT_EQ(content.substr(20), c.written + "\n");
+  }
 }
 
 TEST(UpdateLog, CannotBeOpenedWhereAFolderStands) {

@@ -76,6 +76,76 @@ TEST_P(ArchiveOnEveryHost, AZipUpdateIsAppliedAndUserFilesStayAsTheyWere) {
       lines.end());
 }
 
+// Update archives as publishers make them with what is at hand: libarchive's
+// zips (Windows' tar.exe, CMake) and Info-ZIP writing to a pipe carry data
+// descriptors, Go's GNU form keeps times where ustar keeps the prefix, and
+// npm's tar-stream names folders without the slash.
+TEST_P(ArchiveOnEveryHost, ArchivesOfEverydayWritersApply) {
+  const std::filesystem::path typefaces = source_ / "typefaces";
+  test::write_file(typefaces /
+                       "donn\xC3\xA9"
+                       "es" /
+                       "\xE6\x97\xA5\xE6\x9C\xAC \xC3\xA9t\xC3\xA9.ttf",
+                   "glyphs of another script");
+  test::write_file(typefaces / "empty.ttf", "");
+  std::filesystem::create_directories(typefaces / "empty");
+  // A member path of 160 bytes.
+  test::write_file(typefaces / std::string(80, 'l') / (std::string(54, 'm') + ".ttf"), "long");
+  Tree expected;
+  for (const auto& [path, kind] : test::snapshot_tree(source_)) {
+    if (path != "NOTES.txt") expected[path] = kind;
+  }
+  expected["saves"] = "dir";
+  expected["saves/slot1.sav"] = "file:level 7";
+  expected["settings.ini"] = "file:volume=3";
+  const Tree before = installed_tree();
+
+  const std::string go_cache = (dir_ / "go").string();
+  const struct {
+    const char* writer;
+    const char* tool;
+    const char* archive;
+    std::string command;  // run in the folder above Z-Ravelkin/
+  } kWriters[] = {
+      {"bsdtar, zip", "bsdtar", "bsdtar.zip", "bsdtar --format=zip -cf ../bsdtar.zip Z-Ravelkin"},
+      {"cmake -E tar, zip", "cmake", "cmake.zip",
+       "cmake -E tar cf ../cmake.zip --format=zip Z-Ravelkin"},
+      {"Info-ZIP to a pipe", "zip", "pipe.zip", "zip -qr - Z-Ravelkin | cat > ../pipe.zip"},
+      // Offline, with a build cache of its own.
+      {"Go, GNU form", "go", "go.tar.gz",
+       "env GOPATH='" + go_cache + "' GOCACHE='" + go_cache + "/cache' GOFLAGS=-mod=mod " +
+           "GOPROXY=off GOTOOLCHAIN=local go run '" + test::tool_path("gnu_tar.go") +
+           "' ../go.tar.gz Z-Ravelkin"},
+      {"folders without the slash", "python3", "slashless.tgz",
+       "python3 '" + test::tool_path("make_tarball.py") +
+           "' ../slashless.tgz gnu --tree . --slashless-folders"},
+  };
+  std::string missing;
+  for (const auto& w : kWriters) {
+    SCOPED_TRACE(w.writer);
+    if (test::run_shell_in(dir_.path(), std::string("command -v ") + w.tool + " >/dev/null") != 0) {
+      missing += std::string(" ") + w.tool;
+      continue;
+    }
+    make_archive(w.command);
+    std::filesystem::remove_all(install_ / ".update");
+    const int exit_code = run(dir_ / w.archive);
+    const test::Lines lines = log();
+    EXPECT_EQ(exit_code, 0) << (lines.size() > 1 ? lines[lines.size() - 2] : "");
+    EXPECT_EQ(installed_tree(), exit_code == 0 ? expected : before);
+    if (exit_code == 0) {
+      EXPECT_EQ(lines.back(), "zrk-update: update applied, starting " + text(game_));
+    }
+
+    // Back to the old version for the next writer.
+    std::filesystem::remove_all(install_ / "typefaces");
+    test::write_file(install_ / "Z-Ravelkin.exe", "game v1");
+    test::write_file(install_ / "zravelkin.pak", "data v1");
+    ASSERT_EQ(installed_tree(), before);
+  }
+  if (!missing.empty()) GTEST_SKIP() << "writers not installed:" << missing;
+}
+
 TEST_P(ArchiveOnEveryHost, RefusedArchivesLeaveTheInstallFolderUnchanged) {
   const struct {
     const char* archive;

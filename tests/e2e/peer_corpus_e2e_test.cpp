@@ -240,7 +240,10 @@ class WriterSamples : public test::GuardedInstall {
 
 // Real writers' long and non-ASCII names through the binary. The samples hold
 // no game program, so an extracted one ends in exit 3 with its files left in
-// staging, where they must be what Python reads from the same archive.
+// staging, where they must be what Python reads from the same archive. Python
+// joins the GNU form's access time in front of a name as if it were a ustar
+// prefix, so for the incremental dump GNU tar's own reading is checked, in
+// process (TarballCorpus).
 TEST_F(WriterSamples, ExtractUnderTheirNamesOrAreRefusedForAKnownReason) {
   const char kNoGame[] = "";
   const struct {
@@ -259,15 +262,14 @@ TEST_F(WriterSamples, ExtractUnderTheirNamesOrAreRefusedForAKnownReason) {
       {"py311-gnu.tgz", kNoGame},
       {"py311-pax.tgz", kNoGame},
       {"pyzipfile-unseekable-datadesc.zip", kNoGame},
-      // Access and change times where ustar keeps the prefix.
-      {"gnutar-incremental.tgz",
-       "refused 15306040005/Z-Ravelkin/donn\xc3\xa9"
-       "es-\xc3\xa9t\xc3\xa9.txt: member path is outside the Z-Ravelkin/ folder"},
+      // The GNU form, with times where ustar keeps the prefix.
+      {"gnutar-incremental.tgz", kNoGame},
       {"gnutar-posix-sparse.tar", "the tarball has a sparse file, which is not supported"},
       {"infozip-r.zip", "refused Z-Ravelkin/sub/a\\b.txt: member path has a backslash"},
       {"infozip-ry-symlink.zip", "refused Z-Ravelkin/sub/a\\b.txt: member path has a backslash"},
-      // libzip's consistency checks do not accept Info-ZIP's streamed form.
-      {"infozip-r-pipe-datadesc.zip", "cannot open {archive} as a zip"},
+      // Streamed, with data descriptors.
+      {"infozip-r-pipe-datadesc.zip",
+       "refused Z-Ravelkin/sub/a\\b.txt: member path has a backslash"},
       {"pyzipfile-writestr-odd-names.zip", "refused /abs/x.txt: member path is absolute"},
   };
   std::size_t samples = 0;
@@ -289,11 +291,7 @@ TEST_F(WriterSamples, ExtractUnderTheirNamesOrAreRefusedForAKnownReason) {
     const Outcome outcome = run_guarded(archive);
     EXPECT_EQ(outcome.exit_code, 3);
     if (sample.refusal != kNoGame) {
-      std::string line = sample.refusal;
-      if (line.find("{archive}") != std::string::npos) {
-        line.replace(line.find("{archive}"), 9, archive.string());
-      }
-      EXPECT_EQ(refusal(outcome), line);
+      EXPECT_EQ(refusal(outcome), sample.refusal);
       continue;
     }
     ASSERT_FALSE(outcome.log.empty());
@@ -307,6 +305,10 @@ TEST_F(WriterSamples, ExtractUnderTheirNamesOrAreRefusedForAKnownReason) {
     SCOPED_TRACE(archive.filename().string());
     ASSERT_EQ(expected.count(archive.string()), 1u);
     EXPECT_FALSE(staged[archive.string()].empty());
+    if (archive.filename() == "gnutar-incremental.tgz") {
+      EXPECT_NE(staged[archive.string()], expected.at(archive.string())) << "Python reads it now";
+      continue;
+    }
     EXPECT_EQ(staged[archive.string()], expected.at(archive.string()));
   }
 }

@@ -2,16 +2,27 @@
 """Writes a gzip-compressed tarball with Python's tarfile module.
 
   make_tarball.py OUT FORMAT [--tree ROOT] [--file NAME=TEXT]... [--symlink NAME=TARGET]...
-                  [--hardlink NAME=TARGET]...
+                  [--hardlink NAME=TARGET]... [--slashless-folders]
 
 FORMAT is ustar, gnu or pax. --tree adds ROOT/Z-Ravelkin recursively under the
 name Z-Ravelkin; the other options add single members with exactly the given
-name, in the order given, after the tree.
+name, in the order given, after the tree. --slashless-folders names folder
+members without their trailing "/", as npm's tar-stream does.
 """
 import argparse
 import io
 import os
 import tarfile
+
+
+class SlashlessTarInfo(tarfile.TarInfo):
+    """tarfile adds the "/" to a folder's name while it builds the header."""
+
+    def get_info(self):
+        info = super().get_info()
+        if info["type"] == tarfile.DIRTYPE:
+            info["name"] = info["name"].rstrip("/")
+        return info
 
 FORMATS = {"ustar": tarfile.USTAR_FORMAT, "gnu": tarfile.GNU_FORMAT, "pax": tarfile.PAX_FORMAT}
 
@@ -29,9 +40,12 @@ def main():
     parser.add_argument("--file", action="append", default=[])
     parser.add_argument("--symlink", action="append", default=[])
     parser.add_argument("--hardlink", action="append", default=[])
+    parser.add_argument("--slashless-folders", action="store_true")
     args = parser.parse_args()
 
-    with tarfile.open(args.out, "w:gz", format=FORMATS[args.format], encoding="utf-8") as tar:
+    tarinfo = SlashlessTarInfo if args.slashless_folders else tarfile.TarInfo
+    with tarfile.open(args.out, "w:gz", format=FORMATS[args.format], encoding="utf-8",
+                      tarinfo=tarinfo) as tar:
         if args.tree:
             tar.add(os.path.join(args.tree, "Z-Ravelkin"), arcname="Z-Ravelkin")
         for entry in args.file:

@@ -6,12 +6,15 @@
       trailing "/"), in sorted order. METHOD: stored, deflated or bzip2.
 
   make_zip.py members OUT [--method M] [--declare NAME=SIZE] [--bad-crc NAME]
-                      NAME=CONTENT ...
+                      [--raw-name NAME=HEX] NAME=CONTENT ...
       One member per NAME=CONTENT, in the given order; CONTENT is text and a
       name ending in "/" with content is a folder entry that carries bytes.
+      --method applies to the members after it (stored at first; also lzma).
       --declare sets NAME's uncompressed size to SIZE in both its local and
       central header; --bad-crc flips NAME's CRC-32 in both. Patching both
       keeps the archive consistent for a reader that compares the two.
+      --raw-name puts the bytes HEX (as long as NAME) in place of NAME in
+      both headers and flags the name as UTF-8, whatever the bytes are.
 
   make_zip.py many OUT COUNT
       COUNT stored members written byte by byte: first "Z-Ravelkin/damaged"
@@ -37,6 +40,7 @@ METHODS = {
     "stored": zipfile.ZIP_STORED,
     "deflated": zipfile.ZIP_DEFLATED,
     "bzip2": zipfile.ZIP_BZIP2,
+    "lzma": zipfile.ZIP_LZMA,
 }
 
 LOCAL_SIG = b"PK\x03\x04"
@@ -63,7 +67,7 @@ def central_entries(data):
     for _ in range(count):
         assert data[pos:pos + 4] == CENTRAL_SIG
         name_len, extra_len, comment_len = struct.unpack_from("<HHH", data, pos + 28)
-        name = data[pos + 46:pos + 46 + name_len].decode("utf-8")
+        name = data[pos + 46:pos + 46 + name_len].decode("utf-8", "surrogateescape")
         (local,) = struct.unpack_from("<I", data, pos + 42)
         entries[name] = (pos, local)
         pos += 46 + name_len + extra_len + comment_len
@@ -78,9 +82,19 @@ def patch_field(data, name, central_field, local_field, change):
         struct.pack_into("<I", data, offset, change(value))
 
 
-def make_members(out, entries, method, declares, bad_crcs):
-    with zipfile.ZipFile(out, "w", METHODS[method]) as archive:
-        for entry in entries:
+def rename_raw(data, name, raw):
+    central, local = central_entries(data)[name]
+    assert len(raw) == len(name.encode("utf-8"))
+    for header, name_at, flags_at in ((central, 46, 8), (local, 30, 6)):
+        data[header + name_at:header + name_at + len(raw)] = raw
+        (flags,) = struct.unpack_from("<H", data, header + flags_at)
+        struct.pack_into("<H", data, header + flags_at, flags | 0x800)
+
+
+def make_members(out, entries, declares, bad_crcs, raw_names):
+    """entries: (method, NAME=CONTENT) pairs."""
+    with zipfile.ZipFile(out, "w") as archive:
+        for method, entry in entries:
             name, _, content = entry.partition("=")
             info = zipfile.ZipInfo(name)
             info.compress_type = METHODS[method]
@@ -92,6 +106,9 @@ def make_members(out, entries, method, declares, bad_crcs):
         patch_field(data, name, 24, 22, lambda _, size=int(size): size)
     for name in bad_crcs:
         patch_field(data, name, 16, 14, lambda crc: crc ^ 0xFFFFFFFF)
+    for raw_name in raw_names:
+        name, _, raw = raw_name.rpartition("=")
+        rename_raw(data, name, bytes.fromhex(raw))
     with open(out, "wb") as f:
         f.write(data)
 
@@ -207,7 +224,7 @@ def main(argv):
     elif command == "many":
         make_many(out, int(rest[0]))
     elif command == "members":
-        method, declares, bad_crcs, entries = "stored", [], [], []
+        method, declares, bad_crcs, raw_names, entries = "stored", [], [], [], []
         options = iter(rest)
         for arg in options:
             if arg == "--method":
@@ -216,9 +233,11 @@ def main(argv):
                 declares.append(next(options))
             elif arg == "--bad-crc":
                 bad_crcs.append(next(options))
+            elif arg == "--raw-name":
+                raw_names.append(next(options))
             else:
-                entries.append(arg)
-        make_members(out, entries, method, declares, bad_crcs)
+                entries.append((method, arg))
+        make_members(out, entries, declares, bad_crcs, raw_names)
     else:
         print(__doc__, file=sys.stderr)
         return 2
