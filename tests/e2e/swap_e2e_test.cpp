@@ -85,6 +85,8 @@ TEST_P(SwapOnEveryHost, AnArchiveWithoutTheGameProgramChangesNothing) {
   } kCases[] = {
       {"missing", {{"zravelkin.pak", "pak v2"}, {"Z-Ravelkin.exe.bak", "not the program"}}},
       {"a folder", {{"zravelkin.pak", "pak v2"}, {"Z-Ravelkin.exe/inner", "a folder"}}},
+      // A file system that ignores letter case would find it; the name must match.
+      {"letter case", {{"zravelkin.pak", "pak v2"}, {"z-ravelkin.exe", "lower case"}}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -192,6 +194,9 @@ TEST_F(SwapEndToEnd, ACleanUpFailureIsLoggedAndTheUpdateStillSucceeds) {
   EXPECT_EQ(log(), expected_log);
   EXPECT_EQ(read_file(install_ / ".update" / "applied.ok"), "applied update-10.tar.gz\n");
   EXPECT_FALSE(stdfs::exists(install_ / ".update" / "staging"));
+  // Only the entry that cannot go stays; the items the update replaced are gone.
+  EXPECT_EQ(test::snapshot_tree(install_ / ".update" / "backup"),
+            (Tree{{"stuck.bin", "file:cannot be removed"}}));
   EXPECT_TRUE(game_started_in_install());
 }
 
