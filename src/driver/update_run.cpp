@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "archive/extract.h"
+#include "common/host_folders.h"
 #include "common/messages.h"
 #include "common/shared_file.h"
 #include "common/text.h"
@@ -35,8 +36,7 @@ std::string archive_file_name(const std::string& archive_text) {
 bool holds_game(const std::filesystem::path& staging_path, const std::vector<std::string>& names) {
   const char* game = game_exe_name();
   if (std::find(names.begin(), names.end(), game) == names.end()) return false;
-  std::error_code ec;
-  return std::filesystem::is_regular_file(staging_path / from_utf8(game), ec);
+  return is_file_at(staging_path / from_utf8(game));
 }
 
 // Windows cannot delete a running program's file, so when the update brought
@@ -95,9 +95,7 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
              cleared.error.message().c_str());
     return kExitCannotWrite;
   }
-  std::error_code ec;
-  std::filesystem::create_directories(staging_path, ec);
-  if (ec) {
+  if (const std::error_code ec = make_folders(staging_path)) {
     log_line(log, "zrk-update: cannot create %s: %s", staging.c_str(), ec.message().c_str());
     return kExitCannotWrite;
   }
@@ -151,8 +149,7 @@ int run_update(const std::vector<std::string>& args) {
   if (!parse_options(args, &options, &error)) return kExitBadCommandLine;
 
   const std::filesystem::path update_dir = options.install / ".update";
-  std::error_code ignored;
-  std::filesystem::create_directories(update_dir, ignored);
+  make_folders(update_dir);
   SharedFile log = open_update_log(update_dir);
   if (log == nullptr) return kExitCannotWrite;
 

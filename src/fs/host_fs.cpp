@@ -6,6 +6,7 @@
 #include <system_error>
 #include <thread>
 
+#include "common/host_folders.h"
 #include "common/text.h"
 #include "fs/host_move.h"
 #include "fs/host_tree.h"
@@ -39,11 +40,7 @@ class HostFs final : public ZrkUpdFs {
   bool remove_all(const std::string& path) override { return !remove_tree(from_utf8(path)).error; }
 
   bool create_directories(const std::string& path) override {
-    const stdfs::path folder = from_utf8(path);
-    std::error_code ignored;
-    stdfs::create_directories(folder, ignored);
-    std::error_code ec;
-    return stdfs::status(folder, ec).type() == stdfs::file_type::directory;
+    return !make_folders(from_utf8(path));
   }
 };
 
