@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <string>
 
 #include "fs/host_tree.h"
@@ -24,6 +25,13 @@ void note(TreeRemoval* result, const stdfs::path& where, int error) {
 }
 
 bool remove_at(int folder, const char* name, const stdfs::path& shown, TreeRemoval* result);
+
+// The top of the tree goes by its path, as remove(3) takes a file, link or
+// empty folder alike; everything below it relative to its open folder.
+int unlink_entry(int folder, const char* name, bool is_folder) {
+  if (folder == AT_FDCWD) return std::remove(name);
+  return ::unlinkat(folder, name, is_folder ? AT_REMOVEDIR : 0);
+}
 
 // The names in the open folder `fd`, read before any of them is removed.
 // Takes over `fd`. False when the folder cannot be read to its end.
@@ -72,7 +80,7 @@ bool remove_at(int folder, const char* name, const stdfs::path& shown, TreeRemov
   }
   const bool is_folder = S_ISDIR(status.st_mode);
   if (is_folder && !empty_folder(folder, name, shown, result)) return false;
-  if (::unlinkat(folder, name, is_folder ? AT_REMOVEDIR : 0) == 0 || errno == ENOENT) return true;
+  if (unlink_entry(folder, name, is_folder) == 0 || errno == ENOENT) return true;
   note(result, shown, errno);
   return false;
 }

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "fs/host_tree.h"
+#include "fs/link_guard_win32.h"
 
 namespace zrk {
 
@@ -100,21 +101,28 @@ DWORD mark_for_delete(HANDLE entry, DWORD attributes) {
 DWORD delete_entry(const std::wstring& path, DWORD attributes) {
   const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
   const DWORD flags = FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS;
-  const HANDLE entry = CreateFileW(path.c_str(), DELETE | FILE_WRITE_ATTRIBUTES, share, nullptr,
-                                   OPEN_EXISTING, flags, nullptr);
+  const HANDLE entry =
+      CreateFileW(path.c_str(), DELETE | FILE_READ_ATTRIBUTES | FILE_WRITE_ATTRIBUTES, share,
+                  nullptr, OPEN_EXISTING, flags, nullptr);
   if (entry == INVALID_HANDLE_VALUE) {
     const DWORD error = GetLastError();
     return is_missing(error) ? ERROR_SUCCESS : error;
+  }
+  // A link that opens as its target stays: deleting would hit the target.
+  if (!is_entry_itself(entry, attributes)) {
+    CloseHandle(entry);
+    return ERROR_ACCESS_DENIED;
   }
   const DWORD error = mark_for_delete(entry, attributes);
   CloseHandle(entry);
   if (error != ERROR_SUCCESS) return error;
   // Another handle with delete sharing keeps a classic delete pending, and a
   // host may refuse the delete only at the close: either way the name stays.
+  // Windows itself answers a pending delete with access denied.
   if (GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES && is_missing(GetLastError())) {
     return ERROR_SUCCESS;
   }
-  return ERROR_DELETE_PENDING;
+  return ERROR_ACCESS_DENIED;
 }
 
 bool remove_entry(const std::wstring& path, TreeRemoval* result) {
