@@ -25,10 +25,6 @@ std::string to_utf8(const std::filesystem::path& path);
 // that are not valid UTF-8, so a name gets the same verdict on every host.
 std::filesystem::path from_utf8(std::string_view text);
 
-// `path` without the long path form that from_utf8 gives it: the form a
-// started program expects. Unchanged on POSIX.
-std::filesystem::path without_long_prefix(const std::filesystem::path& path);
-
 // Removes every trailing "/" and "\" of `folder`, then appends one "/" and
 // `name`. Nothing else is normalised; an empty folder gives "/" + name.
 std::string join_path(std::string_view folder, std::string_view name);

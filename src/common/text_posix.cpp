@@ -27,6 +27,4 @@ std::filesystem::path from_utf8(std::string_view text) {
   return std::filesystem::path(std::string(text));
 }
 
-std::filesystem::path without_long_prefix(const std::filesystem::path& path) { return path; }
-
 }  // namespace zrk

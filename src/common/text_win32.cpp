@@ -53,8 +53,7 @@ std::wstring long_form(const std::wstring& path) {
   return std::wstring(kLongPrefix) + full;
 }
 
-}  // namespace
-
+// The path as the user would write it: without the long path form.
 std::filesystem::path without_long_prefix(const std::filesystem::path& path) {
   const std::wstring& wide = path.native();
   if (wide.compare(0, kLongUncPrefix.size(), kLongUncPrefix) == 0) {
@@ -66,6 +65,8 @@ std::filesystem::path without_long_prefix(const std::filesystem::path& path) {
   }
   return path;
 }
+
+}  // namespace
 
 std::string to_utf8(const std::filesystem::path& path) {
   const std::wstring wide = without_long_prefix(path).native();

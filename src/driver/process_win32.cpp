@@ -2,7 +2,6 @@
 
 #include <string>
 
-#include "common/text.h"
 #include "driver/process.h"
 #include "driver/update_log.h"
 
@@ -39,16 +38,13 @@ bool wait_for_game(std::FILE* log, std::int32_t pid, int limit_ms) {
 }
 
 bool start_program(const std::filesystem::path& relaunch, const std::filesystem::path& install) {
-  // The program and its working folder get the form the user wrote: the long
-  // path form is for the updater's own calls. CreateProcessW may write into the
-  // command line, so it lives in a mutable buffer.
-  std::wstring command_line = L"\"" + without_long_prefix(relaunch).native() + L"\"";
-  const std::filesystem::path folder = without_long_prefix(install);
+  // CreateProcessW may write into the command line, so it lives in a mutable buffer.
+  std::wstring command_line = L"\"" + relaunch.native() + L"\"";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION info{};
   if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, FALSE, 0, nullptr,
-                      folder.c_str(), &startup, &info)) {
+                      install.c_str(), &startup, &info)) {
     return false;
   }
   CloseHandle(info.hThread);

@@ -148,7 +148,7 @@ int run_update(const std::vector<std::string>& args) {
   std::string error;
   if (!parse_options(args, &options, &error)) return kExitBadCommandLine;
 
-  const std::filesystem::path update_dir = options.install / ".update";
+  const std::filesystem::path update_dir = from_utf8(to_utf8(options.install)) / ".update";
   make_folders(update_dir);
   SharedFile log = open_update_log(update_dir);
   if (log == nullptr) return kExitCannotWrite;
