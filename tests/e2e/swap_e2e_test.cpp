@@ -160,6 +160,31 @@ TEST_P(SwapOnEveryHost, AStagedPathOfOverThreeHundredCharactersIsApplied) {
   EXPECT_EQ(log(), applied_log(archive, update));
 }
 
+// The update brings a new updater while the old one runs from the install
+// folder. Windows cannot delete a running program's file, so the old updater
+// stays in the backup, alone, until the next run clears it.
+TEST_P(SwapOnEveryHost, TheRunningUpdatersOldFileIsAllThatMayStayInTheBackup) {
+  Members update = kUpdate;
+  update["zrk-update.exe"] = "updater v2";
+  const std::string archive = text(pack_update("update-7.tar.gz", update));
+  const stdfs::path updater = install_ / "zrk-update.exe";
+  EXPECT_EQ(host_.run_copy(updater, args(archive)), 0);
+
+  Lines expected = applied_log(archive, update);
+  if (!host_.deletes_running_programs()) {
+    expected.insert(expected.end() - 1, "zrk-update: the previous updater stays in " +
+                                            backup_text() + " until the next update");
+    const std::string old = read_file(install_ / ".update" / "backup" / "zrk-update.exe");
+    EXPECT_EQ(test::snapshot_tree(install_ / ".update" / "backup"),
+              (Tree{{"zrk-update.exe", "file:" + old}}));
+  }
+  EXPECT_EQ(log(), expected);
+  EXPECT_EQ(read_file(updater), "updater v2");
+
+  EXPECT_EQ(run_host(args(archive)), 0);
+  EXPECT_FALSE(stdfs::exists(install_ / ".update" / "backup"));
+}
+
 TEST_P(SwapOnEveryHost, AnArchiveWithoutTheGameProgramChangesNothing) {
   const struct {
     const char* name;

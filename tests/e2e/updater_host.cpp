@@ -44,6 +44,15 @@ class LinuxHost final : public UpdaterHost {
   std::string text(const stdfs::path& path) const override { return path.string(); }
   int run(const std::vector<std::string>& args) const override { return run_updater(args); }
 
+  int run_copy(const stdfs::path& program, const std::vector<std::string>& args) const override {
+    stdfs::copy_file(ZRK_UPDATE_BINARY, program, stdfs::copy_options::overwrite_existing);
+    std::vector<std::string> command{program.string()};
+    command.insert(command.end(), args.begin(), args.end());
+    return run_command(command);
+  }
+
+  bool deletes_running_programs() const override { return true; }
+
   int run_within(const std::vector<std::string>& args, int seconds) const override {
     std::vector<std::string> command = within(seconds);
     command.push_back(ZRK_UPDATE_BINARY);
@@ -155,6 +164,16 @@ class WineHost final : public UpdaterHost {
     command.insert(command.end(), args.begin(), args.end());
     return run_command(wine_command(command));
   }
+
+  int run_copy(const stdfs::path& program, const std::vector<std::string>& args) const override {
+    stdfs::copy_file(windows_build() / "zrk-update.exe", program,
+                     stdfs::copy_options::overwrite_existing);
+    std::vector<std::string> command{program.string()};
+    command.insert(command.end(), args.begin(), args.end());
+    return run_command(wine_command(command));
+  }
+
+  bool deletes_running_programs() const override { return false; }
 
   int run_within(const std::vector<std::string>& args, int seconds) const override {
     std::vector<std::string> command{(windows_build() / "zrk-update.exe").string()};

@@ -43,6 +43,14 @@ class UpdaterHost {
   // Returns its exit code, or -1 when it did not exit normally.
   virtual int run(const std::vector<std::string>& args) const = 0;
 
+  // Copies the updater to `program` and runs that copy with `args`, as a game
+  // that ships the updater beside itself does.
+  virtual int run_copy(const std::filesystem::path& program,
+                       const std::vector<std::string>& args) const = 0;
+
+  // Whether the host deletes the file of a program that is running.
+  virtual bool deletes_running_programs() const = 0;
+
   // As run, but the updater is killed after `seconds`; 137 then.
   virtual int run_within(const std::vector<std::string>& args, int seconds) const = 0;
 
