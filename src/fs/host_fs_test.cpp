@@ -49,6 +49,10 @@ TEST_F(HostFsTest, RemoveAllTakesTheWholeTreeButNotWhatLinksPointTo) {
                      stdfs::perms::all & ~stdfs::perms::owner_write & ~stdfs::perms::group_write &
                          ~stdfs::perms::others_write);
 
+  if (test::make_symlink(dir / "keep", dir / "link-to-keep")) {
+    EXPECT_TRUE(fs->remove_all(at("link-to-keep/")));
+    EXPECT_FALSE(stdfs::exists(stdfs::symlink_status(dir / "link-to-keep")));
+  }
   EXPECT_TRUE(fs->remove_all(at("tree")));
   EXPECT_FALSE(stdfs::exists(stdfs::symlink_status(dir / "tree")));
   EXPECT_EQ(read_file(dir / "keep" / "precious"), "do not follow me");

@@ -93,8 +93,11 @@ bool entry_exists(const stdfs::path& path) {
 }
 
 TreeRemoval remove_tree(const stdfs::path& path) {
+  // A trailing "/" would make a link to a folder resolve to its target.
+  std::string top = path.native();
+  while (top.size() > 1 && top.back() == '/') top.pop_back();
   TreeRemoval result;
-  remove_at(AT_FDCWD, path.c_str(), path, &result);
+  remove_at(AT_FDCWD, top.c_str(), path, &result);
   return result;
 }
 
