@@ -9,17 +9,26 @@
 
 namespace zrk {
 
+struct StagedFile::Host {
+  int fd = -1;
+};
+
+StagedFile::StagedFile() = default;
+
 StagedFile::~StagedFile() { close(); }
 
 bool StagedFile::open(const std::filesystem::path& path) {
   close();
-  handle_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-  return handle_ >= 0;
+  auto host = std::make_unique<Host>();
+  host->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (host->fd < 0) return false;
+  host_ = std::move(host);
+  return true;
 }
 
 bool StagedFile::write(const char* data, std::size_t size) {
-  if (handle_ < 0) return false;
-  const int fd = static_cast<int>(handle_);
+  if (!host_) return false;
+  const int fd = host_->fd;
   while (size > 0) {
     const ssize_t written = ::write(fd, data, size);
     if (written < 0 && errno == EINTR) continue;
@@ -31,9 +40,9 @@ bool StagedFile::write(const char* data, std::size_t size) {
 }
 
 bool StagedFile::close() {
-  if (handle_ < 0) return false;
-  const int fd = static_cast<int>(handle_);
-  handle_ = -1;
+  if (!host_) return false;
+  const int fd = host_->fd;
+  host_.reset();
   return ::close(fd) == 0;
 }
 

@@ -7,28 +7,30 @@
 
 namespace zrk {
 
-namespace {
+struct StagedFile::Host {
+  HANDLE file = INVALID_HANDLE_VALUE;
+};
 
-HANDLE as_handle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
-
-}  // namespace
+StagedFile::StagedFile() = default;
 
 StagedFile::~StagedFile() { close(); }
 
 bool StagedFile::open(const std::filesystem::path& path) {
   close();
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                  nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  handle_ = reinterpret_cast<std::intptr_t>(file);
-  return file != INVALID_HANDLE_VALUE;
+  auto host = std::make_unique<Host>();
+  host->file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (host->file == INVALID_HANDLE_VALUE) return false;
+  host_ = std::move(host);
+  return true;
 }
 
 bool StagedFile::write(const char* data, std::size_t size) {
-  if (as_handle(handle_) == INVALID_HANDLE_VALUE) return false;
+  if (!host_) return false;
   while (size > 0) {
     const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
     DWORD written = 0;
-    if (!WriteFile(as_handle(handle_), data, chunk, &written, nullptr) || written == 0) {
+    if (!WriteFile(host_->file, data, chunk, &written, nullptr) || written == 0) {
       return false;
     }
     data += written;
@@ -38,9 +40,9 @@ bool StagedFile::write(const char* data, std::size_t size) {
 }
 
 bool StagedFile::close() {
-  const HANDLE file = as_handle(handle_);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
+  if (!host_) return false;
+  const HANDLE file = host_->file;
+  host_.reset();
   return CloseHandle(file) != 0;
 }
 

@@ -2,20 +2,20 @@
 
 #include <system_error>
 
+#include "common/host_folders.h"
 #include "common/text.h"
 
 namespace zrk {
 
 std::filesystem::path staged_path(const std::filesystem::path& staging_path,
                                   std::string_view relative_path) {
-  return staging_path / from_utf8(relative_path);
+  // The long path form on Windows takes only "\\" as a separator.
+  std::filesystem::path path = staging_path / from_utf8(relative_path);
+  path.make_preferred();
+  return path;
 }
 
-bool make_folder(const std::filesystem::path& folder) {
-  std::error_code ec;
-  std::filesystem::create_directories(folder, ec);
-  return std::filesystem::is_directory(folder, ec);
-}
+bool make_folder(const std::filesystem::path& folder) { return !make_folders(folder); }
 
 bool make_parent_folders(const std::filesystem::path& file) {
   return make_folder(file.parent_path());

@@ -5,12 +5,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <memory>
 #include <string_view>
 
 namespace zrk {
 
-// `staging_path` joined with the member's relative path (UTF-8, inner "/"
-// kept). Throws std::system_error when the relative path is not valid UTF-8.
+// `staging_path` joined with the member's relative path (UTF-8), in the host's
+// own separators. Throws std::system_error when the relative path is not
+// valid UTF-8.
 std::filesystem::path staged_path(const std::filesystem::path& staging_path,
                                   std::string_view relative_path);
 
@@ -42,7 +44,7 @@ class StagingFolders {
 // unbuffered: every chunk is a whole copy buffer already.
 class StagedFile {
  public:
-  StagedFile() = default;
+  StagedFile();
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
   // Closes a file still open.
@@ -59,9 +61,10 @@ class StagedFile {
   bool close();
 
  private:
-  // A descriptor on POSIX, a HANDLE on Windows; -1 (INVALID_HANDLE_VALUE there)
-  // when no file is open.
-  std::intptr_t handle_ = -1;
+  // The host's own handle (staged_file_*.cpp): a descriptor on POSIX, a
+  // HANDLE on Windows. Null when no file is open.
+  struct Host;
+  std::unique_ptr<Host> host_;
 };
 
 }  // namespace zrk

@@ -38,7 +38,7 @@ struct PendingNames {
 };
 
 struct TarballReader {
-  gzFile file = nullptr;
+  gzFile file = nullptr;  // borrowed: GzipStream owns it
   std::filesystem::path staging;
   StagingFolders folders;
   Messages* messages = nullptr;
@@ -48,6 +48,29 @@ struct TarballReader {
   bool end_seen = false;
   PendingNames pending;
   MemberPathSet paths;  // only the paths, never data
+};
+
+// Owns the open gzip stream, so that no way out (an exception included)
+// leaves it open.
+class GzipStream {
+ public:
+  explicit GzipStream(gzFile file) : file_(file) {}
+  ~GzipStream() {
+    if (file_ != nullptr) gzclose(file_);
+  }
+  GzipStream(const GzipStream&) = delete;
+  GzipStream& operator=(const GzipStream&) = delete;
+
+  gzFile get() const { return file_; }
+  // Closes the stream now and returns what gzclose says.
+  int close() {
+    const gzFile file = file_;
+    file_ = nullptr;
+    return gzclose(file);
+  }
+
+ private:
+  gzFile file_;
 };
 
 ExtractStatus fail(TarballReader& reader, ExtractStatus status, std::string line) {
@@ -356,19 +379,20 @@ ExtractStatus read_tarball(TarballReader& reader) {
 
 ExtractStatus extract_tarball(const std::filesystem::path& archive_path,
                               const std::filesystem::path& staging_path, Messages* messages) {
-  TarballReader reader;
-  reader.file = open_gzip(archive_path);
-  if (reader.file == nullptr) {
+  GzipStream stream(open_gzip(archive_path));
+  if (stream.get() == nullptr) {
     add_message(messages, "cannot open " + to_utf8(archive_path) + " as gzip");
     return kRefused;
   }
+  TarballReader reader;
+  reader.file = stream.get();
   gzbuffer(reader.file, kGzipBufferSize);
   reader.staging = staging_path;
   reader.messages = messages;
 
   const ExtractStatus status = read_tarball(reader);
   // A stream cut inside its trailer may show only here.
-  if (gzclose(reader.file) == Z_BUF_ERROR && status == kExtracted) {
+  if (stream.close() == Z_BUF_ERROR && status == kExtracted) {
     return fail(reader, kRefused, "the tarball's compressed data is damaged");
   }
   return status;

@@ -25,12 +25,17 @@ char32_t decode_utf8_char(std::string_view bytes, std::size_t length);
 // one code point it folds to, or itself.
 char32_t fold_case(char32_t code_point);
 
-// Platform path to UTF-8. Strict: throws std::system_error when the path's text
-// cannot be converted (an unpaired surrogate on Windows, invalid UTF-8 on POSIX).
+// Platform path to UTF-8, without the long path form (see from_utf8), so that
+// what the log shows reads as the user wrote it. Strict: throws
+// std::system_error when the path's text cannot be converted (an unpaired
+// surrogate on Windows, invalid UTF-8 on POSIX).
 std::string to_utf8(const std::filesystem::path& path);
 
-// UTF-8 to platform path. Strict: throws std::system_error for bytes that are
-// not valid UTF-8, so a name gets the same verdict on every host.
+// UTF-8 to platform path. On Windows an absolute path takes the long path form
+// ("\\?\C:\..." or "\\?\UNC\server\share\..."), with "/" turned into "\" and
+// "." and ".." resolved, since that form is passed on unnormalised; so no call
+// meets the 260-character limit. Strict: throws std::system_error for bytes
+// that are not valid UTF-8, so a name gets the same verdict on every host.
 std::filesystem::path from_utf8(std::string_view text);
 
 // Removes every trailing "/" and "\" of `folder`, then appends one "/" and

@@ -50,7 +50,9 @@ bool parse_options(const std::vector<std::string>& args, UpdateOptions* options,
     const std::string& value = args[i + 1];
     if (target != nullptr) {
       // Text that is not UTF-8 counts as empty, as it would from the entry.
-      *target = is_valid_utf8(value) ? from_utf8(value) : std::filesystem::path();
+      // The path stays as written (not in from_utf8's long form): the log
+      // repeats it, and the relaunch starts the program as the caller named it.
+      *target = is_valid_utf8(value) ? std::filesystem::u8path(value) : std::filesystem::path();
     } else if (!parse_pid(value, &options->pid)) {
       *error = "not a process id: " + value;
       return false;

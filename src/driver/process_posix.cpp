@@ -9,6 +9,8 @@
 
 #include <cerrno>
 #include <chrono>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <system_error>
 #include <thread>
@@ -42,11 +44,26 @@ bool wait_on_pidfd(int pidfd, int limit_ms) {
   }
 }
 
-// For kernels without pidfd_open: look at the pid every few milliseconds.
+// A zombie has ended; only its parent has not collected it yet. The state is
+// the field after the name, which is in parentheses and may hold anything.
+bool is_zombie(std::int32_t pid) {
+  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
+  const std::string text{std::istreambuf_iterator<char>(stat), std::istreambuf_iterator<char>()};
+  const size_t name_end = text.rfind(')');
+  return name_end != std::string::npos && text.compare(name_end, 3, ") Z") == 0;
+}
+
+bool has_ended(std::int32_t pid) {
+  if (kill(pid, 0) != 0 && errno == ESRCH) return true;
+  return is_zombie(pid);
+}
+
+// Without pidfd_open (older kernels, or a sandbox that refuses it): look at
+// the pid every few milliseconds.
 bool wait_by_probing(std::int32_t pid, int limit_ms) {
   const Clock::time_point deadline = Clock::now() + std::chrono::milliseconds(limit_ms);
   for (;;) {
-    if (kill(pid, 0) != 0 && errno == ESRCH) return true;
+    if (has_ended(pid)) return true;
     const int left = remaining_ms(deadline);
     if (left == 0) return false;
     std::this_thread::sleep_for(std::chrono::milliseconds(left < 25 ? left : 25));
@@ -74,7 +91,7 @@ bool wait_for_game(std::FILE* log, std::int32_t pid, int limit_ms) {
       log_gone(log, pid);
       return true;
     }
-    if (error == ENOSYS) {
+    if (error == ENOSYS || error == EPERM) {
       if (kill(pid, 0) != 0 && errno == ESRCH) {
         log_gone(log, pid);
         return true;

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <chrono>
 #include <cstddef>
 
 #include "driver/update_log.h"
@@ -34,17 +35,19 @@ WaitResult wait_logged(std::int32_t pid, int limit_ms) {
   return {went_on, test::read_log_messages(dir / "update.log")};
 }
 
-// As wait_logged, but in a child process in which pidfd_open answers ENOSYS,
-// as on kernels older than 5.3. `reap`, when given, is reaped meanwhile, as
-// the game's parent would.
-WaitResult wait_logged_without_pidfd(std::int32_t pid, int limit_ms, ChildProcess* reap) {
+// As wait_logged, but in a child process in which pidfd_open answers
+// `refusal`: ENOSYS as on kernels older than 5.3, EPERM as in sandboxes that
+// filter it. `reap`, when given, is reaped meanwhile, as the game's parent
+// would.
+WaitResult wait_logged_without_pidfd(int refusal, std::int32_t pid, int limit_ms,
+                                     ChildProcess* reap) {
   TempDir dir;
   const pid_t tester = fork();
   if (tester == 0) {
     sock_filter filter[] = {
         BPF_STMT(BPF_LD | BPF_W | BPF_ABS, offsetof(seccomp_data, nr)),
         BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, SYS_pidfd_open, 0, 1),
-        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | ENOSYS),
+        BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ERRNO | static_cast<unsigned>(refusal)),
         BPF_STMT(BPF_RET | BPF_K, SECCOMP_RET_ALLOW),
     };
     sock_fprog program{static_cast<unsigned short>(sizeof filter / sizeof filter[0]), filter};
@@ -66,28 +69,39 @@ WaitResult wait_logged_without_pidfd(std::int32_t pid, int limit_ms, ChildProces
 }
 
 TEST(WaitForGame, WithoutPidfdTheWaitProbesThePid) {
-  {
-    ChildProcess game({"sleep", "0.3"});
-    const std::string pid = std::to_string(game.pid());
-    const WaitResult ended = wait_logged_without_pidfd(game.pid(), 5000, &game);
-    EXPECT_TRUE(ended.went_on);
-    EXPECT_EQ(ended.lines, std::vector<std::string>{"zrk-update: waiting for pid " + pid});
+  for (const int refusal : {ENOSYS, EPERM}) {
+    SCOPED_TRACE(refusal);
+    {
+      ChildProcess game({"sleep", "0.3"});
+      const std::string pid = std::to_string(game.pid());
+      const WaitResult ended = wait_logged_without_pidfd(refusal, game.pid(), 5000, &game);
+      EXPECT_TRUE(ended.went_on);
+      EXPECT_EQ(ended.lines, std::vector<std::string>{"zrk-update: waiting for pid " + pid});
+    }
+    {
+      // Nobody reaps it while the wait runs: it ends as a zombie.
+      ChildProcess game({"sleep", "0.3"});
+      const auto start = std::chrono::steady_clock::now();
+      const WaitResult ended = wait_logged_without_pidfd(refusal, game.pid(), 5000, nullptr);
+      EXPECT_TRUE(ended.went_on);
+      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+    }
+    {
+      ChildProcess game({"sleep", "30"});
+      const std::string pid = std::to_string(game.pid());
+      const WaitResult outlived = wait_logged_without_pidfd(refusal, game.pid(), 1000, nullptr);
+      EXPECT_FALSE(outlived.went_on);
+      EXPECT_EQ(outlived.lines,
+                (std::vector<std::string>{"zrk-update: waiting for pid " + pid,
+                                          "pid " + pid + " is still running after 1 s"}));
+    }
+    const std::int32_t gone = test::gone_pid();
+    const WaitResult already_gone = wait_logged_without_pidfd(refusal, gone, 5000, nullptr);
+    EXPECT_TRUE(already_gone.went_on);
+    EXPECT_EQ(already_gone.lines,
+              (std::vector<std::string>{"zrk-update: waiting for pid " + std::to_string(gone),
+                                        "pid " + std::to_string(gone) + " is gone (error 3)"}));
   }
-  {
-    ChildProcess game({"sleep", "30"});
-    const std::string pid = std::to_string(game.pid());
-    const WaitResult outlived = wait_logged_without_pidfd(game.pid(), 1000, nullptr);
-    EXPECT_FALSE(outlived.went_on);
-    EXPECT_EQ(outlived.lines,
-              (std::vector<std::string>{"zrk-update: waiting for pid " + pid,
-                                        "pid " + pid + " is still running after 1 s"}));
-  }
-  const std::int32_t gone = test::gone_pid();
-  const WaitResult already_gone = wait_logged_without_pidfd(gone, 5000, nullptr);
-  EXPECT_TRUE(already_gone.went_on);
-  EXPECT_EQ(already_gone.lines,
-            (std::vector<std::string>{"zrk-update: waiting for pid " + std::to_string(gone),
-                                      "pid " + std::to_string(gone) + " is gone (error 3)"}));
 }
 
 TEST(WaitForGame, GoesOnWhenTheGameEndsInTime) {

@@ -1,14 +1,17 @@
 #include "driver/update_run.h"
 
+#include <algorithm>
 #include <exception>
 #include <system_error>
 
 #include "archive/extract.h"
+#include "common/host_folders.h"
 #include "common/messages.h"
 #include "common/shared_file.h"
 #include "common/text.h"
 #include "driver/process.h"
 #include "driver/update_log.h"
+#include "fs/host_tree.h"
 #include "fs/zrk_upd_fs.h"
 #include "swap/payload.h"
 #include "swap/swap.h"
@@ -26,6 +29,35 @@ void log_messages(std::FILE* log, const Messages& messages) {
 std::string archive_file_name(const std::string& archive_text) {
   const size_t cut = archive_text.find_last_of("/\\");
   return cut == std::string::npos ? archive_text : archive_text.substr(cut + 1);
+}
+
+// The game's program, found by its exact name as the payload filter finds
+// it, so a name that differs only in letter case fails on every host.
+bool holds_game(const std::filesystem::path& staging_path, const std::vector<std::string>& names) {
+  const char* game = game_exe_name();
+  if (std::find(names.begin(), names.end(), game) == names.end()) return false;
+  return is_file_at(staging_path / from_utf8(game));
+}
+
+// Windows cannot delete a running program's file, so when the update brought
+// a new updater, the one running now stays in the backup until the next run.
+bool only_the_running_updater_left(const TreeRemoval& removal, const std::string& backup) {
+  return removal.left.size() == 1 &&
+         removal.left.front() == from_utf8(join_path(backup, updater_exe_name()));
+}
+
+// Removes a work folder after the update; what stays is logged, and the run
+// goes on.
+void remove_work_folder(std::FILE* log, const std::string& folder, const std::string& backup) {
+  const TreeRemoval removal = remove_tree(from_utf8(folder));
+  if (!removal.error) return;
+  if (folder == backup && only_the_running_updater_left(removal, backup)) {
+    log_line(log, "zrk-update: the previous updater stays in %s until the next update",
+             backup.c_str());
+    return;
+  }
+  log_line(log, "zrk-update: could not remove %s: %s", folder.c_str(),
+           removal.error.message().c_str());
 }
 
 bool write_marker(const std::filesystem::path& marker, const std::string& archive_text) {
@@ -57,14 +89,13 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
   }
   log_line(log, "zrk-update: the game has exited");
 
-  std::error_code ec;
-  std::filesystem::remove_all(staging_path, ec);
-  if (ec) {
-    log_line(log, "zrk-update: cannot clear %s: %s", staging.c_str(), ec.message().c_str());
+  const TreeRemoval cleared = remove_tree(staging_path);
+  if (cleared.error) {
+    log_line(log, "zrk-update: cannot clear %s: %s", staging.c_str(),
+             cleared.error.message().c_str());
     return kExitCannotWrite;
   }
-  std::filesystem::create_directories(staging_path, ec);
-  if (ec) {
+  if (const std::error_code ec = make_folders(staging_path)) {
     log_line(log, "zrk-update: cannot create %s: %s", staging.c_str(), ec.message().c_str());
     return kExitCannotWrite;
   }
@@ -77,13 +108,12 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
     return static_cast<int>(extracted);
   }
 
-  const char* game = game_exe_name();
-  if (!std::filesystem::is_regular_file(staging_path / game, ec)) {
-    log_line(log, "zrk-update: the archive holds no %s, the install folder is unchanged", game);
+  const std::vector<std::string> staged_names = list_dir_names(staging_path);
+  if (!holds_game(staging_path, staged_names)) {
+    log_line(log, "zrk-update: the archive holds no %s, the install folder is unchanged",
+             game_exe_name());
     return kExitArchiveRefused;
   }
-
-  const std::vector<std::string> staged_names = list_dir_names(staging_path);
   log_line(log, "zrk-update: swapping %zu staged item(s)", staged_names.size());
 
   const std::unique_ptr<ZrkUpdFs> fs = make_host_fs();
@@ -105,12 +135,7 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
     return kExitCannotWrite;
   }
 
-  for (const std::string& folder : {staging, backup}) {
-    std::filesystem::remove_all(from_utf8(folder), ec);
-    if (ec) {
-      log_line(log, "zrk-update: could not remove %s: %s", folder.c_str(), ec.message().c_str());
-    }
-  }
+  for (const std::string& folder : {staging, backup}) remove_work_folder(log, folder, backup);
 
   log_line(log, "zrk-update: update applied, starting %s", relaunch.c_str());
   if (start_program(options.relaunch, options.install)) return kExitApplied;
@@ -123,9 +148,8 @@ int run_update(const std::vector<std::string>& args) {
   std::string error;
   if (!parse_options(args, &options, &error)) return kExitBadCommandLine;
 
-  const std::filesystem::path update_dir = options.install / ".update";
-  std::error_code ignored;
-  std::filesystem::create_directories(update_dir, ignored);
+  const std::filesystem::path update_dir = from_utf8(to_utf8(options.install)) / ".update";
+  make_folders(update_dir);
   SharedFile log = open_update_log(update_dir);
   if (log == nullptr) return kExitCannotWrite;
 

@@ -1,12 +1,15 @@
 // HostFs: the swap's file system on the host. Moves go through the host's own
-// call (host_move_*.cpp); the rest is std::filesystem. Error detail stays
-// inside; the swap only sees yes or no.
+// call (host_move_*.cpp), the entry test and the removal through the host's
+// tree walk (host_tree_*.cpp), which never follows a link; folder creation is
+// std::filesystem. Error detail stays inside; the swap only sees yes or no.
 #include <chrono>
 #include <system_error>
 #include <thread>
 
+#include "common/host_folders.h"
 #include "common/text.h"
 #include "fs/host_move.h"
+#include "fs/host_tree.h"
 #include "fs/zrk_upd_fs.h"
 
 namespace zrk {
@@ -18,15 +21,9 @@ namespace stdfs = std::filesystem;
 constexpr int kMoveAttempts = 20;
 constexpr std::chrono::milliseconds kMoveRetryDelay{250};
 
-bool stands_at(const stdfs::path& path) {
-  std::error_code ec;
-  const stdfs::file_type type = stdfs::status(path, ec).type();
-  return type != stdfs::file_type::none && type != stdfs::file_type::not_found;
-}
-
 class HostFs final : public ZrkUpdFs {
  public:
-  bool exists(const std::string& path) override { return stands_at(from_utf8(path)); }
+  bool exists(const std::string& path) override { return entry_exists(from_utf8(path)); }
 
   // A file still held open by the exiting game, or by a virus scanner, makes a
   // move fail for a moment; the attempts ride that out.
@@ -40,18 +37,10 @@ class HostFs final : public ZrkUpdFs {
     return false;
   }
 
-  bool remove_all(const std::string& path) override {
-    std::error_code ec;
-    stdfs::remove_all(from_utf8(path), ec);
-    return !ec;
-  }
+  bool remove_all(const std::string& path) override { return !remove_tree(from_utf8(path)).error; }
 
   bool create_directories(const std::string& path) override {
-    const stdfs::path folder = from_utf8(path);
-    std::error_code ignored;
-    stdfs::create_directories(folder, ignored);
-    std::error_code ec;
-    return stdfs::status(folder, ec).type() == stdfs::file_type::directory;
+    return !make_folders(from_utf8(path));
   }
 };
 

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <map>
 #include <string>
 #include <system_error>
 #include <vector>
@@ -112,6 +113,23 @@ TEST_F(HostFsAcrossDevices, AFailedCopyLeavesNoHalfCopiedTarget) {
   EXPECT_EQ(read_file(dir / "tree" / "a-first"), "copied before the failure");
   EXPECT_TRUE(stdfs::is_fifo(dir / "tree" / "m-fifo"));
   EXPECT_EQ(read_file(dir / "tree" / "z-last"), "after");
+}
+
+// An entry that even root cannot remove stops nothing else: the rest goes,
+// the answer is no, and the removal ends.
+TEST_F(HostFsTest, RemoveAllTakesWhatItCanPastAnEntryThatStays) {
+  write_file(dir / "tree" / "a" / "first", "1");
+  write_file(dir / "tree" / "m" / "stuck", "cannot go");
+  write_file(dir / "tree" / "m" / "beside", "2");
+  write_file(dir / "tree" / "z" / "last", "3");
+  {
+    test::ScopedImmutable locked(dir / "tree" / "m" / "stuck");
+    ASSERT_TRUE(locked.active());
+    EXPECT_FALSE(fs->remove_all(at("tree")));
+    EXPECT_EQ(snapshot_tree(dir / "tree"),
+              (std::map<std::string, std::string>{{"m", "dir"}, {"m/stuck", "file:cannot go"}}));
+  }
+  EXPECT_TRUE(fs->remove_all(at("tree")));
 }
 
 }  // namespace

@@ -17,7 +17,7 @@ namespace stdfs = std::filesystem;
 using test::read_file;
 using test::write_file;
 
-TEST_F(HostFsTest, ExistsFollowsLinks) {
+TEST_F(HostFsTest, ExistsAsksAboutTheEntryItself) {
   write_file(dir / "file", "x");
   stdfs::create_directory(dir / "folder");
   const bool links =
@@ -28,7 +28,7 @@ TEST_F(HostFsTest, ExistsFollowsLinks) {
     bool link;
   } kCases[] = {
       {"file", true, false},     {"folder", true, false},         {"link", true, true},
-      {"missing", false, false}, {"dangling", false, true},       {"file/below", false, false},
+      {"missing", false, false}, {"dangling", true, true},        {"file/below", false, false},
       {"folder/", true, false},  {"missing/below", false, false},
   };
   for (const auto& c : kCases) {
@@ -44,7 +44,15 @@ TEST_F(HostFsTest, RemoveAllTakesTheWholeTreeButNotWhatLinksPointTo) {
   stdfs::create_directory(dir / "tree" / "empty");
   test::make_symlink(dir / "keep", dir / "tree" / "a" / "to-keep");  // where links exist
   write_file(dir / "single", "3");
+  write_file(dir / "tree" / "a" / "read-only", "4");  // a read-only attribute on Windows
+  stdfs::permissions(dir / "tree" / "a" / "read-only",
+                     stdfs::perms::all & ~stdfs::perms::owner_write & ~stdfs::perms::group_write &
+                         ~stdfs::perms::others_write);
 
+  if (test::make_symlink(dir / "keep", dir / "link-to-keep")) {
+    EXPECT_TRUE(fs->remove_all(at("link-to-keep/")));
+    EXPECT_FALSE(stdfs::exists(stdfs::symlink_status(dir / "link-to-keep")));
+  }
   EXPECT_TRUE(fs->remove_all(at("tree")));
   EXPECT_FALSE(stdfs::exists(stdfs::symlink_status(dir / "tree")));
   EXPECT_EQ(read_file(dir / "keep" / "precious"), "do not follow me");

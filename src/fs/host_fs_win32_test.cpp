@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <chrono>
+#include <map>
+#include <string>
 #include <thread>
 
 #include "fs/host_fs_test.h"
@@ -50,6 +52,24 @@ TEST_F(HostFsTest, RenameGoesThroughOnceTheHolderLetsGo) {
   EXPECT_LT(elapsed, 2.0);
   EXPECT_EQ(read_file(dir / "old.pak"), "held");
   EXPECT_FALSE(std::filesystem::exists(dir / "held.pak"));
+}
+
+// A file open without delete sharing, as a running program's file is, stops
+// nothing else: the rest goes, the answer is no, and the removal ends.
+TEST_F(HostFsTest, RemoveAllTakesWhatItCanPastAFileHeldOpen) {
+  write_file(dir / "tree" / "a" / "first", "1");
+  write_file(dir / "tree" / "m" / "held", "cannot go");
+  write_file(dir / "tree" / "m" / "beside", "2");
+  write_file(dir / "tree" / "z" / "last", "3");
+  const HANDLE handle = hold_open(dir / "tree" / "m" / "held");
+  ASSERT_NE(handle, INVALID_HANDLE_VALUE);
+  const Clock::time_point start = Clock::now();
+  EXPECT_FALSE(fs->remove_all(at("tree")));
+  EXPECT_LT(seconds_since(start), 2.0);
+  CloseHandle(handle);
+  EXPECT_EQ(test::snapshot_tree(dir / "tree"),
+            (std::map<std::string, std::string>{{"m", "dir"}, {"m/held", "file:cannot go"}}));
+  EXPECT_TRUE(fs->remove_all(at("tree")));
 }
 
 }  // namespace

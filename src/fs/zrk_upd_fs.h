@@ -11,8 +11,9 @@ class ZrkUpdFs {
  public:
   virtual ~ZrkUpdFs() = default;
 
-  // True when something of any type stands at `path`, read through links. A
-  // dangling link, or a path whose status cannot be read, counts as absent.
+  // True when something of any type stands at `path`. A link is asked about
+  // itself, so a dangling link is present; a path whose status cannot be read
+  // counts as absent.
   virtual bool exists(const std::string& path) = 0;
 
   // Moves `from` to `to`, replacing an item at `to` where the host allows it.
@@ -20,9 +21,10 @@ class ZrkUpdFs {
   // failures are retried inside; only the final answer comes back.
   virtual bool rename(const std::string& from, const std::string& to) = 0;
 
-  // Removes `path` and everything below it (links are removed, not followed).
-  // True when nothing stands there afterwards and no error was met; a missing
-  // path is success.
+  // Removes `path` and everything below it (links are removed, not followed;
+  // read-only entries go too). Goes on past a failure and always ends. True
+  // when nothing stands there afterwards and no error was met; a missing path
+  // is success.
   virtual bool remove_all(const std::string& path) = 0;
 
   // Creates the folder `path` and its missing parents. True when `path` is a

@@ -8,6 +8,8 @@ namespace zrk {
 
 const char* game_exe_name() { return kShippedPayload[0]; }
 
+const char* updater_exe_name() { return kShippedPayload[2]; }
+
 bool is_payload_name(std::string_view name) {
   for (const char* row : kShippedPayload) {
     if (name == row) return true;

@@ -19,6 +19,10 @@ inline constexpr std::array<const char*, 11> kShippedPayload = {
 // The game's program name, the payload's first row.
 const char* game_exe_name();
 
+// The updater's own program name, a payload row: an update may replace the
+// running updater.
+const char* updater_exe_name();
+
 // True when `name` equals one of the payload rows byte for byte.
 bool is_payload_name(std::string_view name);
 

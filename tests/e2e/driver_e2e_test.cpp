@@ -103,6 +103,29 @@ TEST_P(DriverOnEveryHost, AnArchiveOfUnknownTypeIsRefusedWith3) {
   EXPECT_TRUE(std::filesystem::is_empty(install_ / ".update" / "staging"));
 }
 
+// A file that cannot be deleted in a staging folder left by an earlier run
+// (on Windows, one that another process keeps "delete pending"): the rest
+// goes, and the run ends with 5 at once instead of trying for ever.
+TEST_P(DriverOnEveryHost, AnOldStagingThatCannotBeClearedEndsTheRunWith5AtOnce) {
+  const std::filesystem::path staging = install_ / ".update" / "staging";
+  test::write_file(staging / "old" / "stuck.bin", "left by an interrupted run");
+  test::write_file(staging / "other.bin", "left too");
+  int code = -1;
+  const auto start = std::chrono::steady_clock::now();
+  {
+    test::ScopedImmutable locked(staging / "old" / "stuck.bin");
+    ASSERT_TRUE(locked.active());
+    code = host_.run_within(args("u.tgz"), 60);
+  }
+  EXPECT_EQ(code, 5);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(30));
+  const std::vector<std::string> lines = log();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_THAT(lines.back(), ::testing::StartsWith("zrk-update: cannot clear " + text(install_) +
+                                                  "/.update/staging: "));
+  EXPECT_FALSE(std::filesystem::exists(staging / "other.bin"));
+}
+
 TEST_F(DriverEndToEnd, StagingThatCannotBeClearedOrCreatedExitsWith5) {
   const std::filesystem::path staging = install_ / ".update" / "staging";
   const std::string staging_text = install_.string() + "/.update/staging";

@@ -474,5 +474,32 @@ TEST_F(FaultEndToEnd, AMoveThatFailsForAMomentStillSucceeds) {
   EXPECT_EQ(log(), expected);
 }
 
+// Windows cannot delete the running updater's file once the update has moved
+// it into the backup: the rest of the backup goes, the run says where the old
+// updater stays, and the next run's swap clears it.
+TEST_F(FaultEndToEnd, TheRunningUpdatersOldFileStaysInTheBackupUntilTheNextRun) {
+  write_file(install_ / "zrk-update.exe", "updater v1");
+  Members update = kUpdate;
+  update["zrk-update.exe"] = "updater v2";
+  const std::string archive = pack_update("update-7.tar.gz", update);
+  FaultPlan plan;
+  plan.rules = {test::fail_always("unlinkat", "zrk-update.exe", EACCES)};
+  EXPECT_EQ(test::run_updater_with(args(archive), plan), 0);
+
+  const Lines order = staged_order(update);
+  Lines expected = lines_until_swap(archive, game_, order.size());
+  for (const std::string& line : swap_lines(order)) expected.push_back(line);
+  expected.push_back("zrk-update: the previous updater stays in " + backup_text() +
+                     " until the next update");
+  expected.push_back("zrk-update: update applied, starting " + game_.string());
+  EXPECT_EQ(log(), expected);
+  EXPECT_EQ(test::snapshot_tree(update_dir() / "backup"),
+            (Tree{{"zrk-update.exe", "file:updater v1"}}));
+  EXPECT_EQ(read_file(install_ / "zrk-update.exe"), "updater v2");
+
+  EXPECT_EQ(test::run_updater(args(archive)), 0);
+  EXPECT_FALSE(stdfs::exists(update_dir() / "backup"));
+}
+
 }  // namespace
 }  // namespace zrk

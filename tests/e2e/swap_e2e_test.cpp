@@ -53,6 +53,22 @@ class SwapEndToEnd : public test::PayloadFixture {
   // undone. Takes the 20 move attempts (~5 s).
   void expect_rollback_while_held(
       const std::function<std::unique_ptr<test::HeldFile>(const stdfs::path&)>& hold);
+
+  // The whole log of a run that applies `members` from `archive`.
+  Lines applied_log(const std::string& archive, const Members& members) const {
+    const Lines order = staged_order(members);
+    Lines lines = lines_until_swap(archive, game_, order.size());
+    for (const std::string& line : swap_lines(order)) lines.push_back(line);
+    lines.push_back("zrk-update: update applied, starting " + text(game_));
+    return lines;
+  }
+
+  // The last `count` lines of the log, which holds every run so far.
+  Lines last_lines(size_t count) const {
+    const Lines lines = log();
+    return Lines(lines.end() - static_cast<std::ptrdiff_t>(std::min(count, lines.size())),
+                 lines.end());
+  }
 };
 
 using SwapOnEveryHost = test::OnEveryHost<SwapEndToEnd>;
@@ -78,6 +94,97 @@ TEST_P(SwapOnEveryHost, AnUpdateReplacesAndAddsPayloadItemsAndLeavesTheRestAlone
   EXPECT_TRUE(game_started_in_install());
 }
 
+// A payload folder that is a link to a folder outside the install folder, as
+// mklink /J makes it (Wine shows a Unix link to a folder the same way, as a
+// folder reparse point): the link goes into the backup and away as a link, and
+// what it points to stays as it was. Where the host can reach only the target,
+// the move is refused and rolled back instead.
+TEST_P(SwapOnEveryHost, APayloadFolderThatIsALinkIsReplacedAndWhatItPointsToKept) {
+  const stdfs::path outside = dir_ / "fonts elsewhere";
+  write_file(outside / "shared.ttf", "a font the player keeps");
+  write_file(outside / "more" / "extra.ttf", "another");
+  const Tree kept = test::snapshot_tree(outside);
+  stdfs::remove_all(install_ / "typefaces");
+  ASSERT_EQ(test::run_command({"ln", "-s", outside.string(), (install_ / "typefaces").string()}),
+            0);
+  const Tree linked = installed_tree();
+  const std::string archive = text(pack_update("update-7.tar.gz", kUpdate));
+  const int code = run_host(args(archive));
+
+  EXPECT_EQ(test::snapshot_tree(outside), kept);
+  if (!host_.moves_links()) {
+    EXPECT_EQ(code, 4);
+    EXPECT_EQ(installed_tree(), linked);
+    EXPECT_EQ(log().back(),
+              "zrk-update: the swap failed at typefaces and the rollback is complete");
+    return;
+  }
+  EXPECT_EQ(code, 0);
+  EXPECT_FALSE(stdfs::is_symlink(install_ / "typefaces"));
+  EXPECT_EQ(test::snapshot_tree(install_ / "typefaces"), (Tree{{"new.ttf", "file:new font"}}));
+  EXPECT_EQ(log(), applied_log(archive, kUpdate));
+  EXPECT_FALSE(stdfs::exists(stdfs::symlink_status(install_ / ".update" / "backup")));
+}
+
+// Read-only files, as a disc or "attrib +r" leaves them ("chmod a-w" is the
+// read-only attribute under Wine): neither the update nor the next one
+// stumbles over them or over the backup they leave.
+TEST_P(SwapOnEveryHost, ReadOnlyFilesDoNotHoldUpTwoUpdatesInARow) {
+  for (const char* name : {"update-7.tar.gz", "update-8.tar.gz"}) {
+    SCOPED_TRACE(name);
+    for (const auto& entry : stdfs::recursive_directory_iterator(install_)) {
+      if (entry.is_regular_file() && entry.path().string().find(".update") == std::string::npos) {
+        ASSERT_EQ(test::run_command({"chmod", "a-w", entry.path().string()}), 0);
+      }
+    }
+    const std::string archive = text(pack_update(name, kUpdate));
+    EXPECT_EQ(run_host(args(archive)), 0);
+    const Lines expected = applied_log(archive, kUpdate);
+    EXPECT_EQ(last_lines(expected.size()), expected);
+    EXPECT_FALSE(stdfs::exists(install_ / ".update" / "backup"));
+    EXPECT_EQ(installed_tree(), updated_tree());
+  }
+}
+
+// Beyond 260 characters Windows wants the long path form. Wine does not
+// enforce the limit, so this shows that the long form breaks nothing.
+TEST_P(SwapOnEveryHost, AStagedPathOfOverThreeHundredCharactersIsApplied) {
+  const std::string deep = "typefaces/" + std::string(100, 'a') + "/" + std::string(100, 'b') +
+                           "/" + std::string(60, 'c') + ".ttf";
+  Members update = kUpdate;
+  update[deep] = "a deep font";
+  ASSERT_GT((text(install_) + "/.update/staging/" + deep).size(), 300u);
+  const std::string archive = text(pack_update("update-7.zip", update));
+  EXPECT_EQ(run_host(args(archive)), 0);
+  EXPECT_EQ(read_file(install_ / deep), "a deep font");
+  EXPECT_EQ(log(), applied_log(archive, update));
+}
+
+// The update brings a new updater while the old one runs from the install
+// folder. Windows cannot delete a running program's file, so the old updater
+// stays in the backup, alone, until the next run clears it.
+TEST_P(SwapOnEveryHost, TheRunningUpdatersOldFileIsAllThatMayStayInTheBackup) {
+  Members update = kUpdate;
+  update["zrk-update.exe"] = "updater v2";
+  const std::string archive = text(pack_update("update-7.tar.gz", update));
+  const stdfs::path updater = install_ / "zrk-update.exe";
+  EXPECT_EQ(host_.run_copy(updater, args(archive)), 0);
+
+  Lines expected = applied_log(archive, update);
+  if (!host_.deletes_running_programs()) {
+    expected.insert(expected.end() - 1, "zrk-update: the previous updater stays in " +
+                                            backup_text() + " until the next update");
+    const std::string old = read_file(install_ / ".update" / "backup" / "zrk-update.exe");
+    EXPECT_EQ(test::snapshot_tree(install_ / ".update" / "backup"),
+              (Tree{{"zrk-update.exe", "file:" + old}}));
+  }
+  EXPECT_EQ(log(), expected);
+  EXPECT_EQ(read_file(updater), "updater v2");
+
+  EXPECT_EQ(run_host(args(archive)), 0);
+  EXPECT_FALSE(stdfs::exists(install_ / ".update" / "backup"));
+}
+
 TEST_P(SwapOnEveryHost, AnArchiveWithoutTheGameProgramChangesNothing) {
   const struct {
     const char* name;
@@ -85,6 +192,8 @@ TEST_P(SwapOnEveryHost, AnArchiveWithoutTheGameProgramChangesNothing) {
   } kCases[] = {
       {"missing", {{"zravelkin.pak", "pak v2"}, {"Z-Ravelkin.exe.bak", "not the program"}}},
       {"a folder", {{"zravelkin.pak", "pak v2"}, {"Z-Ravelkin.exe/inner", "a folder"}}},
+      // A file system that ignores letter case would find it; the name must match.
+      {"letter case", {{"zravelkin.pak", "pak v2"}, {"z-ravelkin.exe", "lower case"}}},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -192,6 +301,9 @@ TEST_F(SwapEndToEnd, ACleanUpFailureIsLoggedAndTheUpdateStillSucceeds) {
   EXPECT_EQ(log(), expected_log);
   EXPECT_EQ(read_file(install_ / ".update" / "applied.ok"), "applied update-10.tar.gz\n");
   EXPECT_FALSE(stdfs::exists(install_ / ".update" / "staging"));
+  // Only the entry that cannot go stays; the items the update replaced are gone.
+  EXPECT_EQ(test::snapshot_tree(install_ / ".update" / "backup"),
+            (Tree{{"stuck.bin", "file:cannot be removed"}}));
   EXPECT_TRUE(game_started_in_install());
 }
 

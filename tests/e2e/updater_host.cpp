@@ -14,6 +14,11 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
+// The words that put a time limit on a command.
+std::vector<std::string> within(int seconds) {
+  return {"timeout", "-s", "KILL", std::to_string(seconds)};
+}
+
 class LinuxGame final : public RunningGame {
  public:
   explicit LinuxGame(int milliseconds)
@@ -39,6 +44,22 @@ class LinuxHost final : public UpdaterHost {
   std::string text(const stdfs::path& path) const override { return path.string(); }
   int run(const std::vector<std::string>& args) const override { return run_updater(args); }
 
+  int run_copy(const stdfs::path& program, const std::vector<std::string>& args) const override {
+    stdfs::copy_file(ZRK_UPDATE_BINARY, program, stdfs::copy_options::overwrite_existing);
+    std::vector<std::string> command{program.string()};
+    command.insert(command.end(), args.begin(), args.end());
+    return run_command(command);
+  }
+
+  bool deletes_running_programs() const override { return true; }
+
+  int run_within(const std::vector<std::string>& args, int seconds) const override {
+    std::vector<std::string> command = within(seconds);
+    command.push_back(ZRK_UPDATE_BINARY);
+    command.insert(command.end(), args.begin(), args.end());
+    return run_command(command);
+  }
+
   stdfs::path install_game(const stdfs::path& folder) const override {
     const stdfs::path game = folder / "game.sh";
     write_file(game, "#!/bin/sh\nprintf '%s' \"$PWD\" > \"$(dirname \"$0\")/started.txt\"\n");
@@ -56,6 +77,8 @@ class LinuxHost final : public UpdaterHost {
   std::unique_ptr<HeldFile> hold(const stdfs::path& file) const override {
     return std::make_unique<ImmutableFile>(file);
   }
+
+  bool moves_links() const override { return true; }
 
   std::vector<std::string> listing_order(const stdfs::path& folder) const override {
     return list_dir_names(folder);
@@ -142,6 +165,25 @@ class WineHost final : public UpdaterHost {
     return run_command(wine_command(command));
   }
 
+  int run_copy(const stdfs::path& program, const std::vector<std::string>& args) const override {
+    stdfs::copy_file(windows_build() / "zrk-update.exe", program,
+                     stdfs::copy_options::overwrite_existing);
+    std::vector<std::string> command{program.string()};
+    command.insert(command.end(), args.begin(), args.end());
+    return run_command(wine_command(command));
+  }
+
+  bool deletes_running_programs() const override { return false; }
+
+  int run_within(const std::vector<std::string>& args, int seconds) const override {
+    std::vector<std::string> command{(windows_build() / "zrk-update.exe").string()};
+    command.insert(command.end(), args.begin(), args.end());
+    command = wine_command(command);
+    const std::vector<std::string> limit = within(seconds);
+    command.insert(command.begin(), limit.begin(), limit.end());
+    return run_command(command);
+  }
+
   stdfs::path install_game(const stdfs::path& folder) const override {
     stdfs::create_directories(folder);
     const stdfs::path game = folder / "Z-Ravelkin launcher.exe";
@@ -161,6 +203,8 @@ class WineHost final : public UpdaterHost {
   std::unique_ptr<HeldFile> hold(const stdfs::path& file) const override {
     return std::make_unique<WineHolder>(file);
   }
+
+  bool moves_links() const override { return false; }
 
   // Wine lists a folder sorted by name without regard to case, as NTFS does.
   std::vector<std::string> listing_order(const stdfs::path& folder) const override {

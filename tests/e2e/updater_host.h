@@ -43,6 +43,17 @@ class UpdaterHost {
   // Returns its exit code, or -1 when it did not exit normally.
   virtual int run(const std::vector<std::string>& args) const = 0;
 
+  // Copies the updater to `program` and runs that copy with `args`, as a game
+  // that ships the updater beside itself does.
+  virtual int run_copy(const std::filesystem::path& program,
+                       const std::vector<std::string>& args) const = 0;
+
+  // Whether the host deletes the file of a program that is running.
+  virtual bool deletes_running_programs() const = 0;
+
+  // As run, but the updater is killed after `seconds`; 137 then.
+  virtual int run_within(const std::vector<std::string>& args, int seconds) const = 0;
+
   // Puts a relaunch program into `folder` that writes the text of its working
   // folder to "started.txt" beside itself. Returns the program's path.
   virtual std::filesystem::path install_game(const std::filesystem::path& folder) const = 0;
@@ -58,6 +69,11 @@ class UpdaterHost {
   // Keeps `file` from being moved the way this host's games or tools do: an
   // immutable file on Linux, a file open without delete sharing on Windows.
   virtual std::unique_ptr<HeldFile> hold(const std::filesystem::path& file) const = 0;
+
+  // Whether the host lets a program move and delete a link to a folder as
+  // itself. Wine 8 lists a Unix link as a reparse point but carries out every
+  // move and delete on its target, whatever the flags ask.
+  virtual bool moves_links() const = 0;
 
   // `names` in the order in which the host lists a folder that holds them
   // (the order of the swap's lines). `folder` holds them on Linux.

@@ -190,6 +190,9 @@ CASES = [
      make_tar([m for m in payload_v2() if not m[0].endswith(".exe")]), STANDARD, 3, "install"),
     ("zip without the game",
      make_zip([m for m in payload_v2() if not m[0].endswith(".exe")]), STANDARD, 3, "install"),
+    ("game program in other letter case",
+     make_tar([("Z-Ravelkin/z-ravelkin.exe", b"Z-Ravelkin version 2\n") if m[0].endswith(".exe")
+               else m for m in payload_v2()]), STANDARD, 3, "install"),
     ("no arguments", make_tar(payload_v2()), [], 1, "install"),
     ("option name in capitals", make_tar(payload_v2()),
      ["--Install", "{install}", "--archive", "{archive}", "--pid", "{pid}",

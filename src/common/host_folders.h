@@ -1,0 +1,21 @@
+// Folder creation and the file test on the host's own calls. On Windows the
+// C runtime's status query refuses the long path form ("\\?\") that from_utf8
+// gives absolute paths, so nothing that may hold one goes through it.
+#pragma once
+
+#include <filesystem>
+#include <system_error>
+
+namespace zrk {
+
+// Creates the folder `path` and every missing folder above it. Empty when
+// `path` is a folder afterwards (read through links), whether or not it
+// existed; otherwise the error of the creation, or not_a_directory when
+// something else stands there.
+std::error_code make_folders(const std::filesystem::path& path);
+
+// True when `path`, read through links, is a regular file. False for a folder,
+// a missing entry, and an entry whose status cannot be read.
+bool is_file_at(const std::filesystem::path& path);
+
+}  // namespace zrk
