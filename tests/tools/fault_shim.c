@@ -1,10 +1,10 @@
 /* A preloaded library for tests: it stands between the updater and a few libc
- * calls (rename, fopen, open, remove, unlinkat) and, on the calls a rule names,
+ * calls (rename, fopen, open, remove, unlinkat, posix_spawn) and, on the calls a rule names,
  * either fails them with an error number or stops the process in its tracks so
  * that the test can kill it at exactly that point.
  *
  * ZRK_FAULT_RULES  rules, one per line: "FN FIRST LAST ACTION PATTERN"
- *                  FN       rename, fopen, open, remove or unlinkat
+ *                  FN       rename, fopen, open, remove, unlinkat or posix_spawn
  *                  FIRST    number of the first matching call the rule takes (1-based)
  *                  LAST     number of the last one, 0 for no end
  *                  ACTION   "pause", or an error number the call fails with
@@ -22,6 +22,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <spawn.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -226,4 +227,16 @@ int open64(const char* path, int flags, ...) {
   const int fd = open_file("open64", path, flags, rest);
   va_end(rest);
   return fd;
+}
+
+typedef int (*spawn_function)(pid_t*, const char*, const posix_spawn_file_actions_t*,
+                              const posix_spawnattr_t*, char* const[], char* const[]);
+
+/* posix_spawn reports its failure as the return value, not in errno. */
+int posix_spawn(pid_t* pid, const char* path, const posix_spawn_file_actions_t* actions,
+                const posix_spawnattr_t* attributes, char* const argv[], char* const envp[]) {
+  const spawn_function real = (spawn_function)next_symbol("posix_spawn");
+  const int error = fault_for("posix_spawn", path);
+  if (error != 0) return error;
+  return real(pid, path, actions, attributes, argv, envp);
 }
