@@ -1,6 +1,7 @@
 // Staged files on Windows: CreateFileW and WriteFile straight from the copy
 // buffer. Others may read and write the file meanwhile; the handle is not
-// inheritable, so the relaunched game does not get it.
+// inheritable, so the relaunched game does not get it. The close flushes the
+// file to the device: Windows has no later call that waits for many files.
 #include <windows.h>
 
 #include "archive/staging.h"
@@ -41,7 +42,8 @@ bool StagedFile::close() {
   const HANDLE file = as_handle(handle_);
   if (file == INVALID_HANDLE_VALUE) return false;
   handle_ = reinterpret_cast<std::intptr_t>(INVALID_HANDLE_VALUE);
-  return CloseHandle(file) != 0;
+  const bool flushed = FlushFileBuffers(file) != 0;
+  return CloseHandle(file) != 0 && flushed;
 }
 
 }  // namespace zrk

@@ -15,11 +15,12 @@
 namespace zrk::test {
 
 // Which calls of one libc function a fault takes. `fn` is "rename", "fopen",
-// "open", "remove", "unlinkat" or "posix_spawn"; `pattern` is matched (fnmatch, "*" stops at "/")
-// against the call's first path, and an empty one matches every call. Each
-// rule counts the calls it matches from 1: calls `first` to `last` (0: no end)
-// fail with `error`, or, when `error` is 0, the process stops for good at call
-// `first`.
+// "open", "remove", "unlinkat", "posix_spawn", or a flush: "fsync",
+// "fdatasync" or "syncfs". `pattern` is matched (fnmatch, "*" stops at "/")
+// against the call's first path, or a flushed descriptor's path, and an empty
+// one matches every call. Each rule counts the calls it matches from 1: calls
+// `first` to `last` (0: no end) fail with `error`, or, when `error` is 0, the
+// process stops for good at call `first`.
 struct FaultRule {
   std::string fn;
   std::string pattern;
