@@ -1,6 +1,7 @@
 // The gzip floor: gzread of a whole .tar.gz in 64 KiB chunks, written nowhere
-// or into one file. No tar parsing, no per-member files.
-// Usage: gz_floor ARCHIVE [OUTPUT_FILE] [--gzbuffer BYTES]
+// or into one file, with --flush that file on the device at the end (one
+// fsync: the durable floor). No tar parsing, no per-member files.
+// Usage: gz_floor ARCHIVE [OUTPUT_FILE] [--gzbuffer BYTES] [--flush]
 #include <fcntl.h>
 #include <unistd.h>
 #include <zlib.h>
@@ -16,8 +17,11 @@ int main(int argc, char** argv) {
   const char* archive = nullptr;
   const char* output = nullptr;
   unsigned gz_buffer = 0;
+  bool flush = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--gzbuffer") == 0 && i + 1 < argc) {
+    if (std::strcmp(argv[i], "--flush") == 0) {
+      flush = true;
+    } else if (std::strcmp(argv[i], "--gzbuffer") == 0 && i + 1 < argc) {
       gz_buffer = static_cast<unsigned>(std::strtoul(argv[++i], nullptr, 10));
     } else if (archive == nullptr) {
       archive = argv[i];
@@ -26,7 +30,7 @@ int main(int argc, char** argv) {
     }
   }
   if (archive == nullptr) {
-    std::fprintf(stderr, "usage: gz_floor ARCHIVE [OUTPUT_FILE] [--gzbuffer BYTES]\n");
+    std::fprintf(stderr, "usage: gz_floor ARCHIVE [OUTPUT_FILE] [--gzbuffer BYTES] [--flush]\n");
     return 2;
   }
   gzFile file = gzopen(archive, "rb");
@@ -55,6 +59,10 @@ int main(int argc, char** argv) {
   }
   const bool damaged = got < 0;
   gzclose(file);
+  if (fd >= 0 && flush && ::fsync(fd) != 0) {
+    std::perror(output);
+    return 1;
+  }
   if (fd >= 0 && ::close(fd) != 0) return 1;
   if (damaged) {
     std::fprintf(stderr, "damaged gzip data\n");

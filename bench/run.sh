@@ -3,7 +3,9 @@
 # once into a cache folder, times zrk-update (a whole run on a prepared install
 # folder) against the zlib and libzip floors and against tar, bsdtar and unzip
 # with hyperfine, takes each one's peak RSS with /usr/bin/time -v, times the
-# swap on its own, and writes bench/RESULTS.md.
+# swap on its own, and writes bench/RESULTS.md. zrk-update puts what it writes
+# on the device before it exits, so each block also has durable floors: the
+# zlib floor with one fsync at the end, and the tools followed by `sync -f`.
 #
 #   bench/run.sh [--data DIR] [--pak-mib N] [--big-pak-mib N] [--small-files N]
 #                [--runs N] [--pause SECONDS] [--no-big] [--note TEXT]
@@ -114,7 +116,7 @@ run_block() {
     cmd=${cmd//OUT/$out}
     args+=(--prepare "$prep" --command-name "$name" "$cmd")
     names+=("$name")
-    # Peak RSS from one more run of its own.
+    # Peak RSS from one more run of its own (of the first command of an "&&").
     bash -c "$prep"
     /usr/bin/time -v bash -c "exec $cmd" >/dev/null 2>"$results/$label-$name.rss"
   done
@@ -129,21 +131,29 @@ run_block() {
 }
 
 zrk="zrk-update='$updater' --install OUT --archive ARCHIVE --pid $gone --relaunch /bin/true"
+gzflush="gzread-write-flush='$build/bench/gz_floor' ARCHIVE OUT/all.bin --flush"
 empty_trash now
 run_block game-tgz "$game" update.tar.gz "$zrk" \
   "gzread-null='$build/bench/gz_floor' ARCHIVE" \
-  "gzread-write='$build/bench/gz_floor' ARCHIVE OUT/all.bin" \
+  "gzread-write='$build/bench/gz_floor' ARCHIVE OUT/all.bin" "$gzflush" \
   "tar-xzf=tar -xzf ARCHIVE -C OUT" \
-  "bsdtar-xf=bsdtar -xf ARCHIVE -C OUT"
+  "tar-xzf-sync=tar -xzf ARCHIVE -C OUT && sync -f OUT" \
+  "bsdtar-xf=bsdtar -xf ARCHIVE -C OUT" \
+  "bsdtar-xf-sync=bsdtar -xf ARCHIVE -C OUT && sync -f OUT"
 run_block game-zip "$game" update.zip "$zrk" \
   "zip_fread-null='$build/bench/zip_floor' ARCHIVE" \
   "zip_fread-write='$build/bench/zip_floor' ARCHIVE OUT" \
+  "zip_fread-write-sync='$build/bench/zip_floor' ARCHIVE OUT && sync -f OUT" \
   "bsdtar-xf=bsdtar -xf ARCHIVE -C OUT" \
-  "unzip-q=unzip -q ARCHIVE -d OUT"
+  "bsdtar-xf-sync=bsdtar -xf ARCHIVE -C OUT && sync -f OUT" \
+  "unzip-q=unzip -q ARCHIVE -d OUT" \
+  "unzip-q-sync=unzip -q ARCHIVE -d OUT && sync -f OUT"
 run_block small-tgz "$small" update.tar.gz "$zrk" \
-  "gzread-write='$build/bench/gz_floor' ARCHIVE OUT/all.bin" \
+  "gzread-write='$build/bench/gz_floor' ARCHIVE OUT/all.bin" "$gzflush" \
   "tar-xzf=tar -xzf ARCHIVE -C OUT" \
-  "bsdtar-xf=bsdtar -xf ARCHIVE -C OUT"
+  "tar-xzf-sync=tar -xzf ARCHIVE -C OUT && sync -f OUT" \
+  "bsdtar-xf=bsdtar -xf ARCHIVE -C OUT" \
+  "bsdtar-xf-sync=bsdtar -xf ARCHIVE -C OUT && sync -f OUT"
 run_block small-zip "$small" update.zip "$zrk" \
   "zip_fread-write='$build/bench/zip_floor' ARCHIVE OUT" \
   "bsdtar-xf=bsdtar -xf ARCHIVE -C OUT" \

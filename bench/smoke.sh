@@ -35,6 +35,7 @@ for set in game small; do
   done
   [ "$("$build/bench/gz_floor" "$work/$set/update.tar.gz")" -gt "$expected" ]
   [ "$("$build/bench/gz_floor" "$work/$set/update.tar.gz" "$work/$set.bin")" -gt "$expected" ]
+  [ "$("$build/bench/gz_floor" "$work/$set/update.tar.gz" "$work/$set.bin" --flush)" -gt "$expected" ]
   [ "$("$build/bench/zip_floor" "$work/$set/update.zip")" = "$expected" ]
   mkdir "$work/$set-zip"
   [ "$("$build/bench/zip_floor" "$work/$set/update.zip" "$work/$set-zip")" = "$expected" ]

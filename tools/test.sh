@@ -4,7 +4,8 @@
 # benchmark programs, then the test binary in a plain build and in one with
 # AddressSanitizer and UBSan. The end-to-end scenarios of both run against
 # the Linux program and against the Windows one under Wine (ZRK_REQUIRE_WINE
-# turns a missing Windows build into a failure instead of a skip).
+# turns a missing Windows build into a failure instead of a skip, and
+# ZRK_REQUIRE_POWER_CUT a machine where no ext4 image can be mounted).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 tools/install-deps.sh
@@ -18,7 +19,7 @@ tools/fuzz.sh --ci
 echo "== benchmark programs and data generator: smoke run =="
 bench/smoke.sh
 
-export ZRK_REQUIRE_WINE=1 WINEPREFIX=$PWD/build-windows/wine
+export ZRK_REQUIRE_WINE=1 ZRK_REQUIRE_POWER_CUT=1 WINEPREFIX=$PWD/build-windows/wine
 for variant in plain sanitize; do
   dir=build-test-$variant
   sanitize=OFF

@@ -1,6 +1,7 @@
 // Staged files on Windows: CreateFileW and WriteFile straight from the copy
 // buffer. Others may read and write the file meanwhile; the handle is not
-// inheritable, so the relaunched game does not get it.
+// inheritable, so the relaunched game does not get it. The close flushes the
+// file to the device: Windows has no later call that waits for many files.
 #include <windows.h>
 
 #include "archive/staging.h"
@@ -43,7 +44,8 @@ bool StagedFile::close() {
   if (!host_) return false;
   const HANDLE file = host_->file;
   host_.reset();
-  return CloseHandle(file) != 0;
+  const bool flushed = FlushFileBuffers(file) != 0;
+  return CloseHandle(file) != 0 && flushed;
 }
 
 }  // namespace zrk

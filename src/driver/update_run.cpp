@@ -5,6 +5,7 @@
 #include <system_error>
 
 #include "archive/extract.h"
+#include "common/durable.h"
 #include "common/host_folders.h"
 #include "common/messages.h"
 #include "common/shared_file.h"
@@ -60,12 +61,23 @@ void remove_work_folder(std::FILE* log, const std::string& folder, const std::st
            removal.error.message().c_str());
 }
 
+// The marker reaches the device before anything that it vouches for is
+// cleaned up.
 bool write_marker(const std::filesystem::path& marker, const std::string& archive_text) {
   SharedFile file = open_shared_file(marker, "wb");
   if (file == nullptr) return false;
   const std::string line = "applied " + archive_file_name(archive_text) + "\n";
   std::fwrite(line.data(), 1, line.size(), file.get());
-  return close_shared_file(file);
+  const bool flushed = flush_shared_file(file);
+  return close_shared_file(file) && flushed;
+}
+
+// After the swap a folder whose entries did not reach the device is only
+// reported: the update has been made and stands.
+void flush_swapped_folder(std::FILE* log, const std::string& folder) {
+  if (const std::error_code ec = flush_folder(from_utf8(folder))) {
+    log_line(log, "zrk-update: could not flush %s: %s", folder.c_str(), ec.message().c_str());
+  }
 }
 
 }  // namespace
@@ -107,6 +119,12 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
     log_line(log, "zrk-update: the archive was refused, the install folder is unchanged");
     return static_cast<int>(extracted);
   }
+  // Every staged byte is on the device before the first move, so no cut can
+  // leave an empty file where the game's was.
+  if (flush_tree(staging_path)) {
+    log_line(log, "zrk-update: cannot write %s", staging.c_str());
+    return kExitCannotWrite;
+  }
 
   const std::vector<std::string> staged_names = list_dir_names(staging_path);
   if (!holds_game(staging_path, staged_names)) {
@@ -129,11 +147,14 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
     return kExitCannotWrite;
   }
 
+  flush_swapped_folder(log, install);
+  flush_swapped_folder(log, backup);
   const std::filesystem::path marker = update_dir / "applied.ok";
   if (!write_marker(marker, archive)) {
     log_line(log, "zrk-update: cannot write %s", to_utf8(marker).c_str());
     return kExitCannotWrite;
   }
+  flush_swapped_folder(log, to_utf8(update_dir));
 
   for (const std::string& folder : {staging, backup}) remove_work_folder(log, folder, backup);
 

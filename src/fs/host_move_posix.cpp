@@ -8,6 +8,7 @@
 #include <string>
 #include <system_error>
 
+#include "common/durable.h"
 #include "fs/host_move.h"
 
 namespace zrk {
@@ -46,15 +47,16 @@ void remove_stale_copies(const stdfs::path& to) {
   }
 }
 
-// The move across file systems: copy beside the target, rename the copy into
-// place, then delete the source. A copy that fails is removed again, so the
-// target is never left half-written.
+// The move across file systems: copy beside the target, flush it to the
+// device, rename the copy into place, then delete the source. A copy that
+// fails is removed again, so the target is never left half-written.
 bool copy_then_delete(const stdfs::path& from, const stdfs::path& to) {
   remove_stale_copies(to);
   const stdfs::path temporary = temporary_beside(to);
   std::error_code ec;
   stdfs::copy(from, temporary, stdfs::copy_options::recursive | stdfs::copy_options::copy_symlinks,
               ec);
+  if (!ec) ec = flush_tree(to.parent_path());
   if (!ec && ::rename(temporary.c_str(), to.c_str()) != 0) {
     ec.assign(errno, std::generic_category());
   }

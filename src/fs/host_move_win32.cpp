@@ -27,7 +27,11 @@ bool moves_as_itself(const std::filesystem::path& from) {
 
 bool move_once(const std::filesystem::path& from, const std::filesystem::path& to) {
   if (!moves_as_itself(from)) return false;
-  return MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED) !=
+  // Write-through makes a move across volumes flush its copy before it
+  // deletes the source; a rename within a volume is committed by the run's
+  // later flush of the folders.
+  return MoveFileExW(from.c_str(), to.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) !=
          0;
 }
 

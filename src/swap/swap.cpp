@@ -13,6 +13,28 @@ struct SwapFolders {
   const std::string& backup;
 };
 
+// An item that an interrupted run moved into the backup, and whose place in
+// the install folder is still empty, goes back before the backup is cleared;
+// the backup only ever holds payload items. One that cannot go back stops the
+// swap, so that clearing the backup never takes it.
+bool restore_vacant_items(ZrkUpdFs& fs, const SwapFolders& folders, SwapOutcome* outcome,
+                          Messages* messages) {
+  if (!fs.exists(folders.backup)) return true;
+  for (const std::string name : kShippedPayload) {
+    const std::string saved = join_path(folders.backup, name);
+    const std::string installed = join_path(folders.install, name);
+    if (!fs.exists(saved) || fs.exists(installed)) continue;
+    if (!fs.rename(saved, installed)) {
+      outcome->status = kSwapFailed;
+      outcome->failed_at = name;
+      add_message(messages, "could not restore " + name + " from the backup");
+      return false;
+    }
+    add_message(messages, "restored " + name + " from an interrupted update");
+  }
+  return true;
+}
+
 // Keeps the staged names that belong to the payload, in staged order, and asks
 // now, before anything moves, whether each one is already installed.
 std::vector<PayloadItem> filter_payload(ZrkUpdFs& fs, const SwapFolders& folders,
@@ -93,6 +115,7 @@ void swap_payload(SwapOutcome* outcome, ZrkUpdFs* fs, const std::string& install
     return;
   }
   const SwapFolders folders{install, staging, backup};
+  if (!restore_vacant_items(*fs, folders, outcome, messages)) return;
 
   const std::vector<PayloadItem> items = filter_payload(*fs, folders, staged_names, messages);
   if (items.empty()) {

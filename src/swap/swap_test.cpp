@@ -76,14 +76,20 @@ TEST_F(ThreeItemSwap, SwapsEveryPayloadItemAndKeepsTheReplacedOnesInBackup) {
                                     {"typefaces/sans.ttf", "file:sans v1"},
                                     {"zravelkin.pak", "file:pak v1"}}));
   EXPECT_EQ(fs.tree(kStaging), (Tree{{"readme.txt", "file:read me"}}));
-  EXPECT_EQ(
-      fs.calls(),
-      (Lines{"exists /g/zravelkin.pak", "exists /g/COPYING", "exists /g/typefaces",
-             "remove_all /u/backup", "create_directories /u/backup",
-             "rename /g/zravelkin.pak /u/backup/zravelkin.pak",
-             "rename /u/staging/zravelkin.pak /g/zravelkin.pak",
-             "rename /u/staging/COPYING /g/COPYING", "rename /g/typefaces /u/backup/typefaces",
-             "rename /u/staging/typefaces /g/typefaces"}));
+  // The backup is asked first for every payload name an interrupted run
+  // could have left there.
+  Lines calls = fs.calls();
+  ASSERT_EQ(calls.size(), 22u);
+  EXPECT_EQ(calls[0], "exists /u/backup");
+  EXPECT_EQ(calls[11], "exists /u/backup/CREDITS");
+  calls.erase(calls.begin(), calls.begin() + 12);
+  EXPECT_EQ(calls, (Lines{"exists /g/zravelkin.pak", "exists /g/COPYING", "exists /g/typefaces",
+                          "remove_all /u/backup", "create_directories /u/backup",
+                          "rename /g/zravelkin.pak /u/backup/zravelkin.pak",
+                          "rename /u/staging/zravelkin.pak /g/zravelkin.pak",
+                          "rename /u/staging/COPYING /g/COPYING",
+                          "rename /g/typefaces /u/backup/typefaces",
+                          "rename /u/staging/typefaces /g/typefaces"}));
 }
 
 TEST_F(ThreeItemSwap, WithoutAMessageListBehavesTheSame) {
@@ -232,6 +238,78 @@ TEST_F(ThreeItemSwap, ABackupThatCannotBeMovedBackIsReportedAndTheUndoGoesOn) {
   EXPECT_EQ(fs.tree(kBackup).at("typefaces/mono.ttf"), "file:mono v1");
 }
 
+struct LeftInBackup {
+  std::string name;
+  std::string item;      // what an interrupted run left in the backup
+  bool still_installed;  // whether the install folder still has it
+  int failing_rename;    // 0: none
+  std::int32_t status;
+  Lines lines;
+  std::string installed_after;  // the item's content in the install folder; empty: none
+};
+
+// A run killed after a move-out, or a rollback that could not restore, leaves
+// an item in the backup. Before the backup is cleared, an item whose place is
+// empty goes back; one that is still installed is stale and goes with the
+// backup; one that cannot go back stops the swap with nothing moved.
+TEST_F(ThreeItemSwap, ItemsLeftInTheBackupGoBackWhereTheirPlaceIsEmpty) {
+  const std::vector<LeftInBackup> kRows = {
+      {"Vacant",
+       "zravelkin.pak",
+       false,
+       0,
+       kSwapOk,
+       {"restored zravelkin.pak from an interrupted update", kIgnoredReadme,
+        "installed zravelkin.pak", "installed COPYING", "installed typefaces"},
+       "file:pak v2"},
+      {"VacantAndNotInTheUpdate",
+       "CREDITS",
+       false,
+       0,
+       kSwapOk,
+       {"restored CREDITS from an interrupted update", kIgnoredReadme, "installed zravelkin.pak",
+        "installed COPYING", "installed typefaces"},
+       "file:left"},
+      {"StillInstalled",
+       "Z-Ravelkin.exe",
+       true,
+       0,
+       kSwapOk,
+       {kIgnoredReadme, "installed zravelkin.pak", "installed COPYING", "installed typefaces"},
+       "file:game v1"},
+      {"CannotGoBack",
+       "CREDITS",
+       false,
+       1,
+       kSwapFailed,
+       {"could not restore CREDITS from the backup"},
+       ""},
+  };
+  for (const LeftInBackup& row : kRows) {
+    SCOPED_TRACE(row.name);
+    FakeFs faulty = fs;
+    const std::string installed = std::string(kInstall) + "/" + row.item;
+    if (!row.still_installed) faulty.remove_all(installed);
+    faulty.add_file(std::string(kBackup) + "/" + row.item, "left");
+    if (row.failing_rename > 0) faulty.fail_call(FsOp::kRename, row.failing_rename);
+    const Tree before = faulty.tree(kInstall);
+    SwapOutcome got;
+    Messages got_lines;
+    swap_payload(&got, &faulty, kInstall, kStaging, kBackup, kStaged, &got_lines);
+
+    EXPECT_EQ(got.status, row.status);
+    EXPECT_EQ(got.failed_at, row.status == kSwapOk ? "" : row.item);
+    EXPECT_TRUE(got.rollback_complete);
+    EXPECT_EQ(got_lines, row.lines);
+    const Tree after = faulty.tree(kInstall);
+    EXPECT_EQ(after.count(row.item) ? after.at(row.item) : "", row.installed_after);
+    if (row.status != kSwapOk) {
+      EXPECT_EQ(after, before);
+      EXPECT_EQ(faulty.tree(kBackup).at(row.item), "file:left");
+    }
+  }
+}
+
 TEST(SwapPayload, WithoutAFileSystemReportsNoFsAndSaysNothing) {
   SwapOutcome outcome;
   outcome.status = kSwapFailed;  // filled from scratch
@@ -258,7 +336,7 @@ TEST(SwapPayload, NothingFromThePayloadTouchesNoFolder) {
   EXPECT_EQ(lines, (Lines{"ignored z-ravelkin.exe: not part of the shipped payload",
                           "ignored CREDITS : not part of the shipped payload",
                           "the archive holds no payload item"}));
-  EXPECT_TRUE(fs.calls().empty());
+  EXPECT_EQ(fs.calls(), (Lines{"exists /u/backup"}));
 }
 
 // The line names the backup folder exactly as passed, trailing separator and
@@ -277,8 +355,8 @@ TEST(SwapPayload, BackupFolderThatCannotBeCreatedStopsBeforeAnyMove) {
   EXPECT_TRUE(outcome.rollback_complete);
   EXPECT_EQ(lines, (Lines{"ignored notes.txt: not part of the shipped payload",
                           "cannot create /u/backup/"}));
-  EXPECT_EQ(fs.calls(), (Lines{"exists /g/Z-Ravelkin.exe", "remove_all /u/backup/",
-                               "create_directories /u/backup/"}));
+  EXPECT_EQ(fs.calls(), (Lines{"exists /u/backup/", "exists /g/Z-Ravelkin.exe",
+                               "remove_all /u/backup/", "create_directories /u/backup/"}));
   EXPECT_EQ(fs.tree("/g"), (Tree{{"Z-Ravelkin.exe", "file:game v1"}}));
 }
 

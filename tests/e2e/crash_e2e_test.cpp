@@ -1,12 +1,15 @@
-// The real zrk-update binary killed (SIGKILL) at chosen points of a run, then
-// run again unhindered with the same archive: the second run must finish the
-// update exactly, and user files must come through both runs unchanged.
+// The real zrk-update binary killed (SIGKILL) at chosen points of a run, or
+// the power cut there, then run again unhindered with the same archive: the
+// second run must finish the update exactly, and user files must come through
+// both runs unchanged.
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdlib>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -26,10 +29,14 @@ using test::Tree;
 
 class CrashEndToEnd : public test::PayloadFixture {
  public:
+  explicit CrashEndToEnd(const test::UpdaterHost& host = test::linux_host())
+      : PayloadFixture(host) {}
+
   using PayloadFixture::backup_text;
   using PayloadFixture::staging_text;
 
   std::string install_text() const { return install_.string(); }
+  std::string game_text() const { return game_.string(); }
 
   // The sources of the swap's moves in the order they happen: for each
   // payload item its installed form (when there is one), then its staged form.
@@ -57,14 +64,16 @@ class CrashEndToEnd : public test::PayloadFixture {
   }
 
   // The user's own files, which no crash may touch.
-  Tree user_files() const {
-    Tree tree = installed_tree();
+  Tree user_files() const { return user_part(installed_tree()); }
+
+  static Tree user_part(Tree tree) {
     for (auto it = tree.begin(); it != tree.end();) {
-      const std::string top = it->first.substr(0, it->first.find('/'));
-      it = is_payload_name(top) ? tree.erase(it) : std::next(it);
+      it = is_payload_name(top_of(it->first)) ? tree.erase(it) : std::next(it);
     }
     return tree;
   }
+
+  static std::string top_of(const std::string& path) { return path.substr(0, path.find('/')); }
 
   void expect_a_second_run_applies(const std::string& archive) {
     EXPECT_EQ(test::run_updater(args(archive)), 0);
@@ -205,11 +214,9 @@ INSTANTIATE_TEST_SUITE_P(Points, CrashPointEndToEnd, ::testing::ValuesIn(crash_p
                          [](const auto& info) { return info.param.name; });
 
 // A run killed right after it moved an installed item to the backup, then a
-// run whose swap fails: that run finds the item missing, takes it for new,
-// empties the backup (where the old form lay) before its moves, and its undo
-// removes the new form again. The item is then in neither place; only a run
-// that gets through puts it back (about 5 s).
-TEST_F(CrashEndToEnd, AFailedRunAfterACrashLosesTheItemTheCrashHadMovedOut) {
+// run whose swap fails (about 5 s): that run first puts the item back from the
+// backup, so its undo restores the old form instead of removing the item.
+TEST_F(CrashEndToEnd, AFailedRunAfterACrashKeepsTheItemTheCrashHadMovedOut) {
   const std::string archive = pack_update("update-7.tar.gz", kUpdate);
   const Lines sources = move_sources();
   size_t out = 0;
@@ -225,11 +232,16 @@ TEST_F(CrashEndToEnd, AFailedRunAfterACrashLosesTheItemTheCrashHadMovedOut) {
   const FaultPlan failing{{test::fail_always("rename", sources.back(), EACCES)}, 0};
   EXPECT_EQ(test::run_updater_with(args(archive), failing), 4);
   const Lines lines = log();
-  EXPECT_NE(std::find(lines.begin(), lines.end(),
-                      "removed " + item + ", which the archive had just added"),
-            lines.end());
-  EXPECT_FALSE(stdfs::exists(install_ / item));
-  EXPECT_FALSE(stdfs::exists(install_ / ".update" / "backup" / item));
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(), "restored " + item + " from an interrupted update"),
+      lines.end());
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "restored " + item), lines.end());
+  // Its old form, as it was before the crash.
+  const Tree now = installed_tree();
+  for (const auto& [path, entry] : before_) {
+    if (top_of(path) != item) continue;
+    EXPECT_EQ(now.count(path) ? now.at(path) : "", entry) << path;
+  }
 
   expect_a_second_run_applies(archive);
 }
@@ -257,6 +269,169 @@ TEST_F(CrashEndToEnd, AMoveAcrossFileSystemsKilledBeforeItsLastStepConverges) {
   EXPECT_EQ(test::run_updater(args(archive)), 0);
   EXPECT_EQ(installed_tree(), updated_tree());
 }
+
+// ---- power cuts -------------------------------------------------------------
+
+// The install folder is an ext4 file system of its own. The first run stops
+// at a point (or exits), the journal is committed as the kernel would within
+// seconds, and the image is copied: what a power cut there leaves. The copy,
+// checked and mounted, must hold a game that starts, and a second run on it
+// must complete the update.
+struct PowerCut {
+  std::string name;
+  const test::UpdaterHost* host;
+  // What stops the first run; none: it runs to its end and must exit 0.
+  std::function<FaultPlan(const CrashEndToEnd&)> plan;
+  // The call it must stop at, as for a crash point.
+  std::function<std::string(const CrashEndToEnd&)> stops_at;
+};
+
+std::ostream& operator<<(std::ostream& out, const PowerCut& c) { return out << c.name; }
+
+class PowerCutEndToEnd : public CrashEndToEnd, public ::testing::WithParamInterface<PowerCut> {
+ public:
+  PowerCutEndToEnd() : CrashEndToEnd(*GetParam().host) {}
+
+ protected:
+  // Without loop devices, root or the ext4 tools the test skips, unless
+  // ZRK_REQUIRE_POWER_CUT says it must run.
+  void SetUp() override {
+    const std::string missing = test::power_cut_unavailable();
+    if (!missing.empty()) {
+      if (std::getenv("ZRK_REQUIRE_POWER_CUT") != nullptr) FAIL() << missing;
+      GTEST_SKIP() << missing;
+    }
+    disk_ = std::make_unique<test::ScopedExt4>(dir_ / "disk.img", install_, "game", 64 << 20);
+    ASSERT_TRUE(disk_->active());
+    same_file_system_ = disk_->spare();
+    CrashEndToEnd::SetUp();
+    if (IsSkipped()) return;
+    ASSERT_EQ(test::run_command({"sync", "-f", install_.string()}), 0);
+  }
+
+  // The install folder at `root` without its ".update" folder.
+  static Tree tree_at(const stdfs::path& root) {
+    Tree tree = test::snapshot_tree(root);
+    for (auto it = tree.begin(); it != tree.end();) {
+      it = it->first.rfind(".update", 0) == 0 ? tree.erase(it) : std::next(it);
+    }
+    return tree;
+  }
+
+  static Tree item_of(const Tree& tree, const std::string& name) {
+    Tree item;
+    for (const auto& [path, entry] : tree) {
+      if (top_of(path) == name) item[path] = entry;
+    }
+    return item;
+  }
+
+  // What the cut left at `root`: the user's files as they were; each payload
+  // item whole in its old or its new form, or, when missing, its old form
+  // whole in the backup; the marker only beside exactly the new version.
+  void expect_a_game_that_starts(const stdfs::path& root, const Tree& users) const {
+    const Tree now = tree_at(root);
+    EXPECT_EQ(user_part(now), users);
+    const Tree backup = test::snapshot_tree(root / ".update" / "backup");
+    const Tree updated = updated_tree();
+    for (const char* name : kShippedPayload) {
+      const Tree here = item_of(now, name);
+      const Tree was = item_of(before_, name);
+      if (here.empty()) {
+        EXPECT_EQ(item_of(backup, name), was) << name << " is missing and not whole in the backup";
+      } else {
+        EXPECT_TRUE(here == was || here == item_of(updated, name))
+            << name << " is neither its old nor its new form";
+      }
+    }
+    const stdfs::path marker = root / ".update" / "applied.ok";
+    if (stdfs::exists(marker)) {
+      EXPECT_EQ(now, updated) << "applied.ok beside an incomplete update";
+      EXPECT_EQ(read_file(marker), "applied update-7.tar.gz\n");
+    }
+  }
+
+  std::unique_ptr<test::ScopedExt4> disk_;
+};
+
+TEST_P(PowerCutEndToEnd, LeavesAGameThatStartsOrThatTheNextRunCompletes) {
+  const PowerCut& c = GetParam();
+  const std::string archive = pack_update("update-7.tar.gz", kUpdate);
+  const Tree users = user_files();
+  const stdfs::path image = dir_ / "cut.img";
+  if (c.plan) {
+    test::FaultedRun run(args(archive), c.plan(*this));
+    ASSERT_TRUE(run.wait_until_paused()) << "exit code " << run.wait();
+    EXPECT_TRUE(matches(run.paused_at(), c.stops_at(*this))) << run.paused_at();
+    ASSERT_TRUE(disk_->cut_power(image));
+  } else {
+    ASSERT_EQ(run_host(args(archive)), 0);
+    ASSERT_TRUE(disk_->cut_power(image));
+  }
+
+  const stdfs::path copy = dir_ / "after the cut";
+  test::ScopedExt4 restarted(image, copy, "game");
+  ASSERT_TRUE(restarted.active());
+  expect_a_game_that_starts(copy, users);
+  if (!c.plan) {
+    EXPECT_EQ(tree_at(copy), updated_tree()) << "exit 0 before the update was on the device";
+  }
+
+  Lines again = args(archive);
+  again[1] = text(copy);
+  EXPECT_EQ(run_host(again), 0);
+  EXPECT_EQ(tree_at(copy), updated_tree());
+  EXPECT_EQ(read_file(copy / ".update" / "applied.ok"), "applied update-7.tar.gz\n");
+  EXPECT_EQ(user_part(tree_at(copy)), users);
+}
+
+std::vector<PowerCut> power_cuts() {
+  const test::UpdaterHost* linux = &test::linux_host();
+  const auto move_source = [](int move) {
+    return [move](const CrashEndToEnd& t) {
+      const Lines sources = t.move_sources();
+      return sources.size() < static_cast<size_t>(move) ? std::string("no such move")
+                                                        : "rename " + sources[move - 1];
+    };
+  };
+  std::vector<PowerCut> cuts = {
+      {"BeforeTheFirstMove", linux,
+       [](const CrashEndToEnd&) { return stop_at(test::pause_at("rename", 1)); }, move_source(1)},
+  };
+  // After each of the seven moves but the last: stopped before the next one.
+  for (int move = 1; move < 7; ++move) {
+    cuts.push_back(
+        {"AfterMove" + std::to_string(move), linux,
+         [move](const CrashEndToEnd&) { return stop_at(test::pause_at("rename", move + 1)); },
+         move_source(move + 1)});
+  }
+  const std::vector<PowerCut> later = {
+      {"AfterTheLastMove", linux,
+       [](const CrashEndToEnd& t) {
+         return stop_at(test::pause_at("fopen", 1, t.install_text() + "/.update/applied.ok"));
+       },
+       [](const CrashEndToEnd& t) { return "fopen " + t.install_text() + "/.update/applied.ok"; }},
+      {"InsideARollback", linux,
+       [](const CrashEndToEnd& t) {
+         return rollback_stopped_at(t, "rename", 1, t.backup_text() + "/*");
+       },
+       [](const CrashEndToEnd& t) { return "rename " + t.backup_text() + "/*"; }},
+      {"AfterTheMarker", linux,
+       [](const CrashEndToEnd&) { return stop_at(test::pause_at("unlinkat", 1)); },
+       [](const CrashEndToEnd&) { return std::string("unlinkat *"); }},
+      {"AfterTheCleanUp", linux,
+       [](const CrashEndToEnd&) { return stop_at(test::pause_at("posix_spawn", 1)); },
+       [](const CrashEndToEnd& t) { return "posix_spawn " + t.game_text(); }},
+      {"AfterExitZero", linux, nullptr, nullptr},
+      // Wine turns the Windows build's flushes into the host's own.
+      {"AfterExitZeroUnderWine", &test::wine_host(), nullptr, nullptr},
+  };
+  cuts.insert(cuts.end(), later.begin(), later.end());
+  return cuts;
+}
+
+INSTANTIATE_TEST_SUITE_P(Points, PowerCutEndToEnd, ::testing::ValuesIn(power_cuts()),
+                         [](const auto& info) { return info.param.name; });
 
 }  // namespace
 }  // namespace zrk

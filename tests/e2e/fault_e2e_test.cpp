@@ -1,9 +1,11 @@
 // The real zrk-update binary meeting faults on the disk: a full disk during the
 // extraction, things standing where its own files and folders go, moves that
-// fail at each position of the swap, and a relaunch program that is missing.
+// fail at each position of the swap, flushes to the device that fail, and a
+// relaunch program that is missing.
 // User files outside the payload must come through every case unchanged.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <filesystem>
 #include <functional>
@@ -452,10 +454,80 @@ TEST_F(FaultEndToEnd, ARestoreThatFailsLeavesTheItemInTheBackupAndTheRollbackInc
   EXPECT_TRUE(stdfs::exists(update_dir() / "backup" / victim));
   EXPECT_TRUE(game_started_in_install());
 
-  // The next run starts its backup afresh, so the old form of the victim is
-  // gone for good, but the update itself goes through.
+  // The next run first puts the victim back, then goes through.
   expect_a_second_run_applies(archive);
+  const Lines lines = log();
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(), "restored " + victim + " from an interrupted update"),
+      lines.end());
 }
+
+// --- a flush to the device fails ---------------------------------------------
+
+struct FailedFlush {
+  const char* name;
+  const char* fn;
+  const char* folder;  // below the install folder; the one flushed or holding the file
+  int code;
+  bool updated;  // the install ends in the new version, else unchanged
+  // The log's last lines, `%s` standing for the flushed path.
+  std::vector<std::string> tail;
+};
+
+std::ostream& operator<<(std::ostream& out, const FailedFlush& c) { return out << c.name; }
+
+class FailedFlushEndToEnd : public FaultEndToEnd,
+                            public ::testing::WithParamInterface<FailedFlush> {};
+
+// Before the swap a failed flush is a failed write and nothing is installed;
+// after the swap a folder's is only reported, and the update stands.
+TEST_P(FailedFlushEndToEnd, BeforeTheSwapItStopsTheRunAfterItIsReported) {
+  const FailedFlush& c = GetParam();
+  const std::string archive = pack_update("update-7.tar.gz", kUpdate);
+  const std::string flushed = std::string(c.folder).empty() ? install_.string() : text_of(c.folder);
+  FaultPlan plan;
+  plan.rules = {test::fail_always(c.fn, flushed, EIO)};
+  EXPECT_EQ(test::run_updater_with(args(archive), plan), c.code);
+
+  EXPECT_EQ(installed_tree(), c.updated ? updated_tree() : before_);
+  if (c.code == 0) {
+    EXPECT_TRUE(game_started_in_install());
+  } else {
+    EXPECT_FALSE(stdfs::exists(started_));
+  }
+  Lines tail;
+  for (const std::string& line : c.tail) {
+    const size_t at = line.find("%s");
+    tail.push_back(at == std::string::npos ? line
+                                           : line.substr(0, at) + flushed + line.substr(at + 2));
+  }
+  if (c.code == 0) tail.push_back("zrk-update: update applied, starting " + game_.string());
+  const Lines lines = log();
+  ASSERT_GE(lines.size(), tail.size());
+  EXPECT_EQ(Lines(lines.end() - tail.size(), lines.end()), tail);
+  if (c.code != 0) expect_a_second_run_applies(archive);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Flushes, FailedFlushEndToEnd,
+    ::testing::Values(
+        FailedFlush{
+            "StagedFiles", "syncfs", ".update/staging", 5, false, {"zrk-update: cannot write %s"}},
+        FailedFlush{
+            "Marker", "fdatasync", ".update/applied.ok", 5, true, {"zrk-update: cannot write %s"}},
+        FailedFlush{"InstallFolder",
+                    "fsync",
+                    "",
+                    0,
+                    true,
+                    {"zrk-update: could not flush %s: Input/output error"}},
+        FailedFlush{"BackupFolder",
+                    "fsync",
+                    ".update/backup",
+                    0,
+                    true,
+                    {"zrk-update: could not flush %s: Input/output error"}}),
+    [](const auto& info) { return std::string(info.param.name); });
 
 // A move that fails a few times and then succeeds is ridden out by the
 // attempts: the run does not even notice.

@@ -68,7 +68,7 @@ class PayloadFixture : public InstallFixture {
   // `members` in staging: the same names made in the same order, on the same
   // file system, list the same way, and Wine sorts them.
   Lines staged_order(const Members& members) const {
-    const std::filesystem::path probe = dir_ / "probe";
+    const std::filesystem::path probe = same_file_system_ / "probe";
     std::filesystem::create_directory(probe);
     for (const auto& [path, content] : members) {
       const std::string top = path.substr(0, path.find('/'));
@@ -131,6 +131,9 @@ class PayloadFixture : public InstallFixture {
   std::string staging_text() const { return text_of(".update/staging"); }
 
   Tree before_;
+  // A folder on the file system of the install folder: ext4 lists a folder in
+  // an order of its own for each file system.
+  std::filesystem::path same_file_system_ = dir_.path();
 };
 
 }  // namespace zrk::test

@@ -15,11 +15,12 @@
 namespace zrk::test {
 
 // Which calls of one libc function a fault takes. `fn` is "rename", "fopen",
-// "remove" or "unlinkat"; `pattern` is matched (fnmatch, "*" stops at "/")
-// against the call's first path, and an empty one matches every call. Each
-// rule counts the calls it matches from 1: calls `first` to `last` (0: no end)
-// fail with `error`, or, when `error` is 0, the process stops for good at call
-// `first`.
+// "open", "remove", "unlinkat", "posix_spawn", or a flush: "fsync",
+// "fdatasync" or "syncfs". `pattern` is matched (fnmatch, "*" stops at "/")
+// against the call's first path, or a flushed descriptor's path, and an empty
+// one matches every call. Each rule counts the calls it matches from 1: calls
+// `first` to `last` (0: no end) fail with `error`, or, when `error` is 0, the
+// process stops for good at call `first`.
 struct FaultRule {
   std::string fn;
   std::string pattern;
@@ -83,6 +84,44 @@ class ScopedTmpfs {
 
  private:
   std::filesystem::path folder_;
+  bool active_ = false;
+};
+
+// Why power cuts cannot be staged here (not root, no loop device, no
+// mkfs.ext4 or e2fsck); empty when they can.
+std::string power_cut_unavailable();
+
+// An ext4 file system in an image file, mounted through a loop device for the
+// object's life; its folder `sub` (made when missing) is bind-mounted on
+// `folder`, so the file system's own files stay out of the tree under test.
+class ScopedExt4 {
+ public:
+  // With `bytes` > 0 the image is made afresh as an empty file system of that
+  // size; otherwise it is checked and repaired (e2fsck -fy) as a machine does
+  // when it starts after a power cut. The test fails when that, or a mount,
+  // fails.
+  ScopedExt4(std::filesystem::path image, std::filesystem::path folder, const std::string& sub,
+             long bytes = 0);
+  ~ScopedExt4();
+  ScopedExt4(const ScopedExt4&) = delete;
+  ScopedExt4& operator=(const ScopedExt4&) = delete;
+
+  bool active() const { return active_; }
+  // A folder of the file system outside `folder`, for the test's own use.
+  std::filesystem::path spare() const { return root_; }
+
+  // What a power cut now would leave: commits the journal through an fsync of
+  // a file of its own, as the kernel's periodic commit does, then copies the
+  // image as the device holds it into `copy`. Nothing else is flushed.
+  bool cut_power(const std::filesystem::path& copy) const;
+
+ private:
+  bool mount_all(const std::string& sub);
+
+  std::filesystem::path image_;
+  std::filesystem::path folder_;
+  std::filesystem::path root_;
+  bool mounted_ = false;
   bool active_ = false;
 };
 

@@ -7,6 +7,8 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <fcntl.h>
+
 #include <chrono>
 #include <cstdlib>
 #include <cstring>
@@ -141,6 +143,84 @@ ScopedTmpfs::ScopedTmpfs(std::filesystem::path folder, long bytes) : folder_(std
 
 ScopedTmpfs::~ScopedTmpfs() {
   if (active_) run_command({"umount", folder_.string()});
+}
+
+namespace {
+
+// A folder a process may still hold (the Wine server keeps some open for a
+// while) is detached all the same.
+void unmount(const std::filesystem::path& folder) {
+  std::string output;
+  if (run_command({"umount", folder.string()}, &output) != 0) {
+    run_command({"umount", "-l", folder.string()}, &output);
+  }
+}
+
+}  // namespace
+
+std::string power_cut_unavailable() {
+  if (geteuid() != 0) return "mounting a file system image needs root";
+  std::string output;
+  for (const char* tool : {"mkfs.ext4", "e2fsck", "losetup"}) {
+    if (run_command({"sh", "-c", std::string("command -v ") + tool}, &output) != 0) {
+      return std::string(tool) + " is not installed";
+    }
+  }
+  if (run_command({"losetup", "-f"}, &output) != 0) return "no free loop device: " + output;
+  return "";
+}
+
+ScopedExt4::ScopedExt4(std::filesystem::path image, std::filesystem::path folder,
+                       const std::string& sub, long bytes)
+    : image_(std::move(image)), folder_(std::move(folder)), root_(image_.string() + ".root") {
+  std::string output;
+  const std::vector<std::string> prepare =
+      bytes > 0 ? std::vector<std::string>{"sh", "-c",
+                                           "truncate -s " + std::to_string(bytes) +
+                                               " \"$0\" && mkfs.ext4 -q -F \"$0\"",
+                                           image_.string()}
+                : std::vector<std::string>{"sh", "-c", "e2fsck -fy \"$0\"; [ $? -lt 4 ]",
+                                           image_.string()};
+  if (run_command(prepare, &output) != 0) {
+    ADD_FAILURE() << "preparing " << image_ << " failed: " << output;
+    return;
+  }
+  active_ = mount_all(sub);
+}
+
+bool ScopedExt4::mount_all(const std::string& sub) {
+  std::string output;
+  std::filesystem::create_directories(root_);
+  // ext4 writes a file's data out at its close when the file was truncated
+  // to zero length, as Wine's creation of a file does. Without that guess the
+  // image shows what the program's own flushes achieve.
+  if (run_command({"mount", "-o", "loop,noauto_da_alloc", image_.string(), root_.string()},
+                  &output) != 0) {
+    ADD_FAILURE() << "mounting " << image_ << " failed: " << output;
+    return false;
+  }
+  mounted_ = true;
+  std::filesystem::create_directories(root_ / sub);
+  std::filesystem::create_directories(folder_);
+  if (run_command({"mount", "--bind", (root_ / sub).string(), folder_.string()}, &output) != 0) {
+    ADD_FAILURE() << "binding " << root_ / sub << " failed: " << output;
+    return false;
+  }
+  return true;
+}
+
+ScopedExt4::~ScopedExt4() {
+  if (active_) unmount(folder_);
+  if (mounted_) unmount(root_);
+}
+
+bool ScopedExt4::cut_power(const std::filesystem::path& copy) const {
+  const std::filesystem::path commit = root_ / "journal-commit";
+  const int fd = ::open(commit.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
+  if (fd < 0) return false;
+  const bool committed = ::write(fd, "x", 1) == 1 && ::fsync(fd) == 0;
+  ::close(fd);
+  return committed && run_command({"cp", "--sparse=always", image_.string(), copy.string()}) == 0;
 }
 
 }  // namespace zrk::test

@@ -1,16 +1,18 @@
 /* A preloaded library for tests: it stands between the updater and a few libc
- * calls (rename, fopen, open, remove, unlinkat) and, on the calls a rule names,
- * either fails them with an error number or stops the process in its tracks so
- * that the test can kill it at exactly that point.
+ * calls (rename, fopen, open, remove, unlinkat, posix_spawn, and the flushes
+ * fsync, fdatasync and syncfs) and, on the calls a rule names, either fails
+ * them with an error number or stops the process in its tracks so that the
+ * test can kill it at exactly that point.
  *
  * ZRK_FAULT_RULES  rules, one per line: "FN FIRST LAST ACTION PATTERN"
- *                  FN       rename, fopen, open, remove or unlinkat
+ *                  FN       one of the calls above
  *                  FIRST    number of the first matching call the rule takes (1-based)
  *                  LAST     number of the last one, 0 for no end
  *                  ACTION   "pause", or an error number the call fails with
  *                  PATTERN  fnmatch pattern, "*" stopping at "/", for the call's
- *                           first path (the rest of the line, blanks included);
- *                           empty matches every call
+ *                           first path, or the path of a flushed descriptor
+ *                           (the rest of the line, blanks included); empty
+ *                           matches every call
  *                  Each rule counts the calls that match its own FN and PATTERN.
  * ZRK_FAULT_FLAG   file created when a pause begins; it holds "FN PATH".
  * ZRK_FAULT_TRACE  file to which every call is appended as "FN PATH" lines.
@@ -22,6 +24,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <spawn.h>
 #include <stdarg.h>
 #include <stdio.h>
 #include <stdlib.h>
@@ -227,3 +230,39 @@ int open64(const char* path, int flags, ...) {
   va_end(rest);
   return fd;
 }
+
+typedef int (*spawn_function)(pid_t*, const char*, const posix_spawn_file_actions_t*,
+                              const posix_spawnattr_t*, char* const[], char* const[]);
+
+/* posix_spawn reports its failure as the return value, not in errno. */
+int posix_spawn(pid_t* pid, const char* path, const posix_spawn_file_actions_t* actions,
+                const posix_spawnattr_t* attributes, char* const argv[], char* const envp[]) {
+  const spawn_function real = (spawn_function)next_symbol("posix_spawn");
+  const int error = fault_for("posix_spawn", path);
+  if (error != 0) return error;
+  return real(pid, path, actions, attributes, argv, envp);
+}
+
+/* What the kernel calls the file or folder a descriptor is open on. */
+static void descriptor_path(int fd, char* path, size_t size) {
+  char link[64];
+  snprintf(link, sizeof link, "/proc/self/fd/%d", fd);
+  const ssize_t n = readlink(link, path, size - 1);
+  path[n < 0 ? 0 : n] = '\0';
+}
+
+static int flush(const char* symbol, int fd) {
+  int (*real)(int) = (int (*)(int))next_symbol(symbol);
+  char path[MAX_TEXT];
+  descriptor_path(fd, path, sizeof path);
+  const int error = fault_for(symbol, path);
+  if (error != 0) {
+    errno = error;
+    return -1;
+  }
+  return real(fd);
+}
+
+int fsync(int fd) { return flush("fsync", fd); }
+int fdatasync(int fd) { return flush("fdatasync", fd); }
+int syncfs(int fd) { return flush("syncfs", fd); }
