@@ -193,6 +193,20 @@ TEST_F(HostileArchives, EachIsRefusedOrHarmlessAndNothingLeavesStaging) {
   }
 }
 
+// The publisher's check runs the same code and must reach the same verdict.
+TEST_F(HostileArchives, PackCheckGivesTheUpdatersExitCodeAndLine) {
+  for (const HostileRow& row : kRows) {
+    SCOPED_TRACE(row.archive);
+    const fs::path archive = archives_ / row.archive;
+    std::string output;
+    EXPECT_EQ(test::run_command({ZRK_PACK_BINARY, "check", archive.string()}, &output),
+              row.exit_code);
+    if (row.exit_code != 0) {
+      EXPECT_NE(output.find(expand(row.line, archive) + "\n"), std::string::npos) << output;
+    }
+  }
+}
+
 // Gigabytes of zeros after a proper end of the tarball: the reader inflates
 // up to the cap and stops there, with nothing of it written.
 TEST_F(HostileArchives, GzipBombAfterTheEndStopsAtTheCap) {
