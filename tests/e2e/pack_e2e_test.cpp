@@ -95,13 +95,14 @@ TEST_P(PackFormats, BytesDependOnlyOnTheTree) {
   for (const auto& entry : fs::recursive_directory_iterator(build_.path())) {
     fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::hours(50));
   }
-  EXPECT_EQ(create(GetParam(), {"--jobs", "4"}), first);
-  EXPECT_EQ(create(GetParam()), first);
+  // Compared whole; a failure prints no megabytes of archive.
+  EXPECT_TRUE(create(GetParam(), {"--jobs", "4"}) == first);
+  EXPECT_TRUE(create(GetParam()) == first);
   ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
   const std::string dated = create(GetParam());
-  EXPECT_EQ(create(GetParam(), {"--jobs", "3"}), dated);
+  EXPECT_TRUE(create(GetParam(), {"--jobs", "3"}) == dated);
   ::unsetenv("SOURCE_DATE_EPOCH");
-  EXPECT_NE(dated, first);
+  EXPECT_TRUE(dated != first);
 }
 
 INSTANTIATE_TEST_SUITE_P(Both, PackFormats, ::testing::Values("u.tar.gz", "u.zip"),
@@ -200,7 +201,7 @@ TEST_F(PackFixture, WindowsBuildMakesTheSameArchive) {
     EXPECT_EQ(run_wine({exe.string(), "create", "--quiet", text(build_.path()),
                         text(out_ / windows_name)}),
               0);
-    EXPECT_EQ(test::read_file(out_ / windows_name), linux_bytes);
+    EXPECT_TRUE(test::read_file(out_ / windows_name) == linux_bytes);
     EXPECT_EQ(run_wine({exe.string(), "check", text(out_ / windows_name)}), 0);
   }
 }
