@@ -11,8 +11,11 @@ namespace {
 // The OS byte says "unknown", so the bytes do not depend on the host.
 constexpr unsigned char kOsUnknown = 255;
 
-void put_le32(std::string& out, std::uint32_t value) {
-  for (int shift = 0; shift < 32; shift += 8) out.push_back(static_cast<char>(value >> shift));
+constexpr std::size_t kHeaderSize = 10;
+
+char* put_le32(char* out, std::uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) *out++ = static_cast<char>(value >> shift);
+  return out;
 }
 
 char extra_flags(int level) {
@@ -23,61 +26,81 @@ char extra_flags(int level) {
 
 }  // namespace
 
-std::string gzip_member(const std::string& input, int level) {
+struct GzipMemberCompressor::State {
   z_stream stream;
-  std::memset(&stream, 0, sizeof stream);
+};
+
+GzipMemberCompressor::GzipMemberCompressor(int level) : state_(new State), level_(level) {
+  std::memset(&state_->stream, 0, sizeof state_->stream);
   // Raw deflate with zlib's defaults; the gzip frame is written here.
-  if (deflateInit2(&stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+  if (deflateInit2(&state_->stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
     throw std::bad_alloc();
   }
-  std::string out = {'\x1f',
-                     '\x8b',
-                     '\x08',
-                     '\0',
-                     '\0',
-                     '\0',
-                     '\0',
-                     '\0',
-                     extra_flags(level),
-                     static_cast<char>(kOsUnknown)};
-  const std::size_t header = out.size();
-  out.resize(header + deflateBound(&stream, static_cast<uLong>(input.size())) + 8);
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input.data()));
-  stream.avail_in = static_cast<uInt>(input.size());
-  stream.next_out = reinterpret_cast<Bytef*>(out.data() + header);
-  stream.avail_out = static_cast<uInt>(out.size() - header);
-  // deflateBound room makes one call enough.
-  const int result = deflate(&stream, Z_FINISH);
-  out.resize(header + stream.total_out);
-  deflateEnd(&stream);
-  if (result != Z_STREAM_END) throw std::bad_alloc();
-  put_le32(out, static_cast<std::uint32_t>(crc32(crc32(0, nullptr, 0),
-                                                 reinterpret_cast<const Bytef*>(input.data()),
-                                                 static_cast<uInt>(input.size()))));
-  put_le32(out, static_cast<std::uint32_t>(input.size()));
-  return out;
+}
+
+GzipMemberCompressor::~GzipMemberCompressor() { deflateEnd(&state_->stream); }
+
+std::size_t GzipMemberCompressor::bound(std::size_t input_size) {
+  return kHeaderSize + deflateBound(&state_->stream, static_cast<uLong>(input_size)) + 8;
+}
+
+std::size_t GzipMemberCompressor::compress(const char* input, std::size_t size, char* output) {
+  const char header[kHeaderSize] = {'\x1f',
+                                    '\x8b',
+                                    '\x08',
+                                    '\0',
+                                    '\0',
+                                    '\0',
+                                    '\0',
+                                    '\0',
+                                    extra_flags(level_),
+                                    static_cast<char>(kOsUnknown)};
+  std::memcpy(output, header, kHeaderSize);
+  z_stream& stream = state_->stream;
+  deflateReset(&stream);
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input));
+  stream.avail_in = static_cast<uInt>(size);
+  stream.next_out = reinterpret_cast<Bytef*>(output + kHeaderSize);
+  stream.avail_out = static_cast<uInt>(bound(size) - kHeaderSize - 8);
+  // The bound's room makes one call enough.
+  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) throw std::bad_alloc();
+  char* end = output + kHeaderSize + stream.total_out;
+  const auto crc = static_cast<std::uint32_t>(
+      crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(input), static_cast<uInt>(size)));
+  end = put_le32(end, crc);
+  end = put_le32(end, static_cast<std::uint32_t>(size));
+  return static_cast<std::size_t>(end - output);
 }
 
 GzipMemberWriter::GzipMemberWriter(OutputFile* out, int level, unsigned jobs,
                                    std::size_t member_input)
-    : out_(out), level_(level), member_input_(member_input), max_queued_(jobs < 1 ? 1 : jobs) {
-  filling_.reserve(member_input_);
-  for (unsigned i = 0; i < max_queued_; ++i) threads_.emplace_back([this] { work(); });
+    : out_(out), level_(level), member_input_(member_input) {
+  if (jobs < 1) jobs = 1;
+  const std::size_t room = GzipMemberCompressor(level).bound(member_input_);
+  for (unsigned i = 0; i <= jobs; ++i) {
+    members_.push_back(std::make_unique<Member>());
+    members_.back()->input.reserve(member_input_);
+    members_.back()->output.resize(room);
+    free_.push_back(members_.back().get());
+  }
+  filling_ = free_.back();
+  free_.pop_back();
+  for (unsigned i = 0; i < jobs; ++i) threads_.emplace_back([this] { work(); });
 }
 
 GzipMemberWriter::~GzipMemberWriter() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     stopping_ = true;
-    todo_.clear();
   }
   work_ready_.notify_all();
   for (std::thread& thread : threads_) thread.join();
 }
 
 void GzipMemberWriter::work() {
+  GzipMemberCompressor compressor(level_);
   for (;;) {
-    std::shared_ptr<Member> member;
+    Member* member = nullptr;
     {
       std::unique_lock<std::mutex> lock(mutex_);
       work_ready_.wait(lock, [this] { return stopping_ || !todo_.empty(); });
@@ -85,60 +108,57 @@ void GzipMemberWriter::work() {
       member = todo_.front();
       todo_.pop_front();
     }
-    std::string output = gzip_member(member->input, level_);
+    const std::size_t size =
+        compressor.compress(member->input.data(), member->input.size(), member->output.data());
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      member->output = std::move(output);
-      member->input = std::string();
+      member->output_size = size;
       member->done = true;
     }
     member_done_.notify_all();
   }
 }
 
-bool GzipMemberWriter::write_oldest() {
-  std::shared_ptr<Member> member;
+// Waits for the oldest member, writes it and frees its buffers.
+void GzipMemberWriter::write_oldest() {
+  Member* member = nullptr;
   {
     std::unique_lock<std::mutex> lock(mutex_);
     member_done_.wait(lock, [this] { return queue_.front()->done; });
     member = queue_.front();
     queue_.pop_front();
   }
-  if (!failed_ && !out_->write(member->output.data(), member->output.size())) failed_ = true;
-  return !failed_;
+  if (!failed_ && !out_->write(member->output.data(), member->output_size)) failed_ = true;
+  member->input.clear();
+  member->done = false;
+  free_.push_back(member);
 }
 
 void GzipMemberWriter::submit() {
-  auto member = std::make_shared<Member>();
-  member->input.swap(filling_);
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    queue_.push_back(member);
-    todo_.push_back(member);
+    queue_.push_back(filling_);
+    todo_.push_back(filling_);
   }
   work_ready_.notify_one();
-  filling_.reserve(member_input_);
+  if (free_.empty()) write_oldest();
+  filling_ = free_.back();
+  free_.pop_back();
 }
 
 bool GzipMemberWriter::write(const char* data, std::size_t size) {
   while (size > 0 && !failed_) {
-    const std::size_t take = std::min(size, member_input_ - filling_.size());
-    filling_.append(data, take);
+    const std::size_t take = std::min(size, member_input_ - filling_->input.size());
+    filling_->input.append(data, take);
     data += take;
     size -= take;
-    if (filling_.size() < member_input_) break;
-    // The oldest member leaves before a new one is queued past the limit.
-    if (queue_.size() >= max_queued_) write_oldest();
-    submit();
+    if (filling_->input.size() == member_input_) submit();
   }
   return !failed_;
 }
 
 bool GzipMemberWriter::finish() {
-  if (!filling_.empty() && !failed_) {
-    if (queue_.size() >= max_queued_) write_oldest();
-    submit();
-  }
+  if (!filling_->input.empty() && !failed_) submit();
   while (!queue_.empty() && !failed_) write_oldest();
   return !failed_;
 }
