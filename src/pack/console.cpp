@@ -13,7 +13,7 @@ std::mutex g_mutex;
 std::vector<std::filesystem::path> g_paths;
 
 bool is_sibling_copy(const std::filesystem::path& entry, const std::filesystem::path& path) {
-  const auto& name = entry.filename().native();
+  const auto name = entry.filename().native();
   const auto prefix = path.filename().native() + std::filesystem::path::value_type('.');
   return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0;
 }

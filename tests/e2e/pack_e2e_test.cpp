@@ -3,10 +3,12 @@
 // could not install whole gives no archive at all.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <sys/stat.h>
 
 #include <functional>
 #include <random>
+#include <thread>
 
 #include "e2e/updater_host.h"
 #include "support/test_support.h"
@@ -185,6 +187,26 @@ TEST_F(PackFixture, RefusedBuildFoldersListEveryProblemAndLeaveNoArchive) {
       EXPECT_TRUE(fs::is_empty(out_.path()));
     }
   }
+}
+
+// Ctrl-C while the archive is written: neither it nor any temporary copy
+// stays (libzip writes through a copy of its own beside the archive).
+TEST_P(PackFormats, InterruptLeavesNothing) {
+  std::string pak(64u << 20, '\0');
+  std::mt19937 random(11);
+  for (char& c : pak) c = static_cast<char>(random());
+  test::write_file(build_ / "zravelkin.pak", pak);
+  test::ChildProcess pack({ZRK_PACK_BINARY, "create", "--quiet", "--level", "9",
+                           build_.path().string(), (out_ / GetParam()).string()});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (fs::is_empty(out_.path()) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_FALSE(fs::is_empty(out_.path())) << "nothing was being written";
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ::kill(pack.pid(), SIGINT);
+  EXPECT_EQ(pack.wait(), 130);
+  EXPECT_TRUE(fs::is_empty(out_.path()));
 }
 
 // The Windows build makes the same bytes, and its check agrees.
