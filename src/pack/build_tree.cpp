@@ -126,11 +126,10 @@ std::filesystem::path BuildTree::source(const BuildEntry& entry) const {
 BuildScan scan_build_folder(const std::filesystem::path& root) {
   BuildScan scan;
   scan.tree.root = root;
-  std::uint64_t size = 0;
+  // The build folder itself may be reached through a link.
   std::error_code error;
-  const EntryKind kind = entry_kind(root, &size, &error);
-  if (kind != EntryKind::kFolder) {
-    if (kind != EntryKind::kUnreadable) error = std::make_error_code(std::errc::not_a_directory);
+  if (!std::filesystem::is_directory(root, error)) {
+    if (!error) error = std::make_error_code(std::errc::not_a_directory);
     scan.read_error = cannot_read(root, error);
     return scan;
   }
