@@ -132,7 +132,7 @@ run_block() {
 zrk="zrk-update='$updater' --install OUT --archive ARCHIVE --pid $gone --relaunch /bin/true"
 # The publisher's check on the same archive; its scratch folder in OUT, on the
 # same disk as the updater's staging.
-check="zrk-pack-check=TMPDIR=OUT '$build/zrk-pack' check ARCHIVE"
+check="zrk-pack-check=env TMPDIR=OUT '$build/zrk-pack' check ARCHIVE"
 empty_trash now
 run_block game-tgz "$game" update.tar.gz "$zrk" "$check" \
   "gzread-null='$build/bench/gz_floor' ARCHIVE" \
