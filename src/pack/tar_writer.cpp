@@ -56,7 +56,7 @@ void put_header(char* block, std::string_view prefix, std::string_view name, std
               8);
   put_octal(block + 329, 8, 0);
   put_octal(block + 337, 8, 0);
-  std::memcpy(block + kPrefixOffset, prefix.data(), prefix.size());
+  if (!prefix.empty()) std::memcpy(block + kPrefixOffset, prefix.data(), prefix.size());
   std::memset(block + 148, ' ', 8);
   unsigned sum = 0;
   for (std::size_t i = 0; i < kTarBlock; ++i) sum += static_cast<unsigned char>(block[i]);

@@ -160,9 +160,15 @@ const RefusedRow kRefusedRows[] = {
      {"2147484401", "2147483668"}},
     {"past the member limit",
      [](const fs::path& b) {
-       fs::create_directories(b / "CREDITS");
+       // Hard links are much quicker to make than new files; ext4 allows
+       // 65,000 to one file.
        for (int i = 0; i < 199990; ++i) {
-         std::fclose(std::fopen((b / "CREDITS" / std::to_string(i)).c_str(), "w"));
+         const fs::path file = b / "CREDITS" / std::to_string(i);
+         if (i % 60000 == 0) {
+           test::write_file(file, "");
+         } else {
+           fs::create_hard_link(b / "CREDITS" / std::to_string(i - i % 60000), file);
+         }
        }
      },
      {"the archive would have {n} members; the updater takes at most 200000"},
