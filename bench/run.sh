@@ -165,7 +165,7 @@ for set in game small; do
     "tar-pigz=tar -I pigz -cf OUT/u.tar.gz -C '$folder/tree' Z-Ravelkin"
   run_block "$set-pack-zip" "$folder" complete \
     "zrk-pack=$pack '$folder/tree/Z-Ravelkin' OUT/u.zip" \
-    "zip-r=cd '$folder/tree' && zip -q -r -6 OUT/u.zip Z-Ravelkin"
+    "zip-r=env -C '$folder/tree' zip -q -r -6 OUT/u.zip Z-Ravelkin"
 done
 
 if [ "$big" = 1 ]; then
