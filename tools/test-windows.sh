@@ -36,7 +36,7 @@ grep -qaF 'OriginalFilename' < <(tr -d '\0' <"$exe") || { echo "no version recor
 echo "GUI subsystem; DLLs: $dlls; manifest and version record embedded; $(stat -c %s "$exe") bytes"
 
 echo "== what ships for publishers: zrk-pack.exe =="
-# A console program, static like the updater.
+# A console program, static like the updater, with its own manifest.
 exe=$out/zrk-pack.exe
 headers=$(x86_64-w64-mingw32-objdump -p "$exe")
 grep -q 'Subsystem.*Windows CUI' <<<"$headers" || { echo "zrk-pack.exe is not a console program" >&2; exit 1; }
@@ -47,7 +47,9 @@ for dll in $dlls; do
     *) echo "zrk-pack.exe needs $dll, which Windows does not bring" >&2; exit 1 ;;
   esac
 done
-echo "console subsystem; DLLs: $dlls; $(stat -c %s "$exe") bytes"
+# Build folders deep in a user's library can pass MAX_PATH.
+grep -qaF '>true</longPathAware>' "$exe" || { echo "zrk-pack.exe is not long-path aware" >&2; exit 1; }
+echo "console subsystem; DLLs: $dlls; long-path aware; $(stat -c %s "$exe") bytes"
 
 echo "== Windows unit tests under Wine =="
 (cd "$out" && ctest --output-on-failure -j "$(nproc)")
