@@ -11,6 +11,10 @@ BLOCKS = [
     ("game-zip", "Game update, .zip"),
     ("small-tgz", "Many small files, .tar.gz"),
     ("small-zip", "Many small files, .zip"),
+    ("game-pack-tgz", "Making the game update, .tar.gz"),
+    ("game-pack-zip", "Making the game update, .zip"),
+    ("small-pack-tgz", "Making the many small files, .tar.gz"),
+    ("small-pack-zip", "Making the many small files, .zip"),
 ]
 # (block, command zrk-update is held against, largest allowed ratio). zrk-update
 # exits with its files on the device, so it is held against durable commands:
@@ -25,6 +29,22 @@ TARGETS = [
     ("small-tgz", "bsdtar-xf-sync", 1.00),
     ("small-tgz", "tar-xzf-sync", 1.00),
 ]
+# (block, our command, the command it is held against, largest allowed ratio)
+PACK_TARGETS = [
+    ("game-pack-tgz", "zrk-pack-jobs1", "tar-czf", 1.05),
+    ("game-pack-tgz", "zrk-pack", "tar-czf", 1 / 1.6),
+    ("game-pack-tgz", "zrk-pack", "tar-pigz", 1.20),
+    ("game-pack-zip", "zrk-pack", "zip-r", 1.05),
+    ("small-pack-tgz", "zrk-pack-jobs1", "tar-czf", 1.05),
+    ("small-pack-tgz", "zrk-pack", "tar-czf", 1 / 1.6),
+    ("small-pack-tgz", "zrk-pack", "tar-pigz", 1.20),
+    ("small-pack-zip", "zrk-pack", "zip-r", 1.05),
+    ("game-tgz", "zrk-pack-check", "zrk-update", 1.10),
+    ("game-zip", "zrk-pack-check", "zrk-update", 1.10),
+    ("small-tgz", "zrk-pack-check", "zrk-update", 1.10),
+    ("small-zip", "zrk-pack-check", "zrk-update", 1.10),
+]
+PACK_MEMBER_MIB = 4
 RSS_LIMIT_KIB = 8 * 1024
 SWAP_LIMIT_MS = 50.0
 
@@ -79,10 +99,11 @@ def main(folder):
         results = json.load(open(path))["results"]
         times = {r["command"]: r["median"] for r in results}
         medians[block] = times
-        ours = times.get("zrk-update")
+        us = "zrk-pack" if "zrk-pack" in times else "zrk-update"
+        ours = times.get(us)
         out.append(f"## {title}\n")
         out.append(f"{size / 1e6:.0f} MB unpacked in {files:,} files.\n")
-        out.append("| command | median s | MB/s unpacked | peak RSS MiB | zrk-update ÷ this |")
+        out.append(f"| command | median s | MB/s unpacked | peak RSS MiB | {us} ÷ this |")
         out.append("|---|---:|---:|---:|---:|")
         for r in results:
             name = r["command"]
@@ -102,6 +123,22 @@ def main(folder):
         ratio = times["zrk-update"] / times[other]
         out.append(f"| {block}: zrk-update ≤ {limit:.2f}× {other} | {ratio:.2f}× | "
                    f"{verdict(ratio <= limit)} |")
+    for block, ours, other, limit in PACK_TARGETS:
+        times = medians.get(block)
+        if not times or other not in times or ours not in times:
+            continue
+        ratio = times[ours] / times[other]
+        out.append(f"| {block}: {ours} ≤ {limit:.2f}× {other} | {ratio:.2f}× | "
+                   f"{verdict(ratio <= limit)} |")
+    cores = int(machine.get("cores", "1") or 1)
+    for block in ["game-pack-tgz", "small-pack-tgz", "game-pack-zip", "small-pack-zip"]:
+        for name, jobs in [("zrk-pack-jobs1", 1), ("zrk-pack", cores)]:
+            rss = read_rss(os.path.join(folder, f"{block}-{name}.rss"))
+            if rss is None:
+                continue
+            limit = 16 + 2 * jobs * PACK_MEMBER_MIB
+            out.append(f"| {block}: {name} peak RSS ≤ {limit} MiB | {rss / 1024:.1f} MiB | "
+                       f"{verdict(rss <= limit * 1024)} |")
     for label, name in [("game-tgz", "game-tgz-zrk-update"), ("game-zip", "game-zip-zrk-update"),
                         ("big tgz", "big-tar.gz"), ("big zip", "big-zip")]:
         rss = read_rss(os.path.join(folder, name + ".rss"))

@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # The extraction benchmark, in one go: builds the programs, generates the data
 # once into a cache folder, times zrk-update (a whole run on a prepared install
-# folder) against the zlib and libzip floors and against tar, bsdtar and unzip
-# with hyperfine, takes each one's peak RSS with /usr/bin/time -v, times the
-# swap on its own, and writes bench/RESULTS.md. zrk-update puts what it writes
-# on the device before it exits, so each block also has durable floors: the
-# zlib floor with one fsync at the end, and the tools followed by `sync -f`.
+# folder) and zrk-pack check against the zlib and libzip floors and against
+# tar, bsdtar and unzip, and zrk-pack create against tar -czf, tar with pigz
+# and zip -r, with hyperfine, takes each one's peak RSS with /usr/bin/time -v,
+# times the swap on its own, and writes bench/RESULTS.md. zrk-update puts what
+# it writes on the device before it exits, so each block also has durable
+# floors: the zlib floor with one fsync at the end, and the tools followed by
+# `sync -f`.
 #
 #   bench/run.sh [--data DIR] [--pak-mib N] [--big-pak-mib N] [--small-files N]
 #                [--runs N] [--pause SECONDS] [--no-big] [--note TEXT]
@@ -38,7 +40,7 @@ while [ $# -gt 0 ]; do
 done
 
 command -v hyperfine >/dev/null || "$repo/tools/install-deps.sh"
-for tool in hyperfine bsdtar tar unzip /usr/bin/time python3; do
+for tool in hyperfine bsdtar tar unzip zip pigz /usr/bin/time python3; do
   command -v "$tool" >/dev/null || { echo "missing $tool" >&2; exit 1; }
 done
 
@@ -132,15 +134,18 @@ run_block() {
 
 zrk="zrk-update='$updater' --install OUT --archive ARCHIVE --pid $gone --relaunch /bin/true"
 gzflush="gzread-write-flush='$build/bench/gz_floor' ARCHIVE OUT/all.bin --flush"
+# The publisher's check on the same archive; its scratch folder in OUT, on the
+# same disk as the updater's staging.
+check="zrk-pack-check=env TMPDIR=OUT '$build/zrk-pack' check ARCHIVE"
 empty_trash now
-run_block game-tgz "$game" update.tar.gz "$zrk" \
+run_block game-tgz "$game" update.tar.gz "$zrk" "$check" \
   "gzread-null='$build/bench/gz_floor' ARCHIVE" \
   "gzread-write='$build/bench/gz_floor' ARCHIVE OUT/all.bin" "$gzflush" \
   "tar-xzf=tar -xzf ARCHIVE -C OUT" \
   "tar-xzf-sync=tar -xzf ARCHIVE -C OUT && sync -f OUT" \
   "bsdtar-xf=bsdtar -xf ARCHIVE -C OUT" \
   "bsdtar-xf-sync=bsdtar -xf ARCHIVE -C OUT && sync -f OUT"
-run_block game-zip "$game" update.zip "$zrk" \
+run_block game-zip "$game" update.zip "$zrk" "$check" \
   "zip_fread-null='$build/bench/zip_floor' ARCHIVE" \
   "zip_fread-write='$build/bench/zip_floor' ARCHIVE OUT" \
   "zip_fread-write-sync='$build/bench/zip_floor' ARCHIVE OUT && sync -f OUT" \
@@ -148,16 +153,31 @@ run_block game-zip "$game" update.zip "$zrk" \
   "bsdtar-xf-sync=bsdtar -xf ARCHIVE -C OUT && sync -f OUT" \
   "unzip-q=unzip -q ARCHIVE -d OUT" \
   "unzip-q-sync=unzip -q ARCHIVE -d OUT && sync -f OUT"
-run_block small-tgz "$small" update.tar.gz "$zrk" \
+run_block small-tgz "$small" update.tar.gz "$zrk" "$check" \
   "gzread-write='$build/bench/gz_floor' ARCHIVE OUT/all.bin" "$gzflush" \
   "tar-xzf=tar -xzf ARCHIVE -C OUT" \
   "tar-xzf-sync=tar -xzf ARCHIVE -C OUT && sync -f OUT" \
   "bsdtar-xf=bsdtar -xf ARCHIVE -C OUT" \
   "bsdtar-xf-sync=bsdtar -xf ARCHIVE -C OUT && sync -f OUT"
-run_block small-zip "$small" update.zip "$zrk" \
+run_block small-zip "$small" update.zip "$zrk" "$check" \
   "zip_fread-write='$build/bench/zip_floor' ARCHIVE OUT" \
   "bsdtar-xf=bsdtar -xf ARCHIVE -C OUT" \
   "unzip-q=unzip -q ARCHIVE -d OUT"
+
+# Making the archives: zrk-pack against GNU tar (gzip -6, and pigz on every
+# core) and Info-ZIP at the same level. The archive name is only the output.
+pack="'$build/zrk-pack' create --quiet"
+for set in game small; do
+  folder=$data/$set-$([ "$set" = game ] && echo "$pak_mib" || echo "$small_files")
+  run_block "$set-pack-tgz" "$folder" complete \
+    "zrk-pack-jobs1=$pack --jobs 1 '$folder/tree/Z-Ravelkin' OUT/u.tar.gz" \
+    "zrk-pack=$pack '$folder/tree/Z-Ravelkin' OUT/u.tar.gz" \
+    "tar-czf=tar -czf OUT/u.tar.gz -C '$folder/tree' Z-Ravelkin" \
+    "tar-pigz=tar -I pigz -cf OUT/u.tar.gz -C '$folder/tree' Z-Ravelkin"
+  run_block "$set-pack-zip" "$folder" complete \
+    "zrk-pack=$pack '$folder/tree/Z-Ravelkin' OUT/u.zip" \
+    "zip-r=env -C '$folder/tree' zip -q -r -6 OUT/u.zip Z-Ravelkin"
+done
 
 if [ "$big" = 1 ]; then
   echo "== peak RSS with a ${big_pak_mib} MiB pak"
@@ -188,6 +208,8 @@ echo "old output stays in $trash until the next run"
   echo "tar=$(tar --version | head -1)"
   echo "bsdtar=$(bsdtar --version)"
   echo "unzip=$(unzip -v | head -1 | cut -c1-40)"
+  echo "zip=$(zip -v | sed -n 2p | cut -c1-40)"
+  echo "pigz=$(pigz --version 2>&1)"
   echo "hyperfine=$(hyperfine --version)"
   echo "load=$(cut -d' ' -f1-3 /proc/loadavg)"
   echo "runs=$runs"

@@ -41,6 +41,19 @@ for set in game small; do
   [ "$("$build/bench/zip_floor" "$work/$set/update.zip" "$work/$set-zip")" = "$expected" ]
   diff -r "$work/$set/tree/Z-Ravelkin" "$work/$set-zip/Z-Ravelkin"
 done
+# zrk-pack makes what the updater applies, the same with any thread count.
+for archive in u.tar.gz u.zip; do
+  "$build/zrk-pack" create --quiet --jobs 1 "$work/game/tree/Z-Ravelkin" "$work/$archive" >/dev/null
+  "$build/zrk-pack" create --quiet --jobs 3 "$work/game/tree/Z-Ravelkin" "$work/again-$archive" \
+    >/dev/null
+  cmp "$work/$archive" "$work/again-$archive"
+  "$build/zrk-pack" check "$work/$archive" | grep -q "the update would apply"
+  install=$work/install-pack-$archive
+  mkdir "$install"
+  "$build/zrk-update" --install "$install" --archive "$work/$archive" --pid "$gone" \
+    --relaunch /bin/true
+  diff -r -x .update "$work/game/tree/Z-Ravelkin" "$install"
+done
 "$build/bench/zrk_bench" "$work/game/update.tar.gz" "$work/staging" 1 >/dev/null
 "$build/bench/swap_bench" "$work/swap" 50 1 >"$results/swap.txt"
 echo "runs=1" >"$results/machine.txt"

@@ -24,14 +24,22 @@ std::string ascii_lower(std::string_view text) {
 
 }  // namespace
 
+ArchiveType archive_type(std::string_view archive_text) {
+  const std::string lowered = ascii_lower(archive_text);
+  if (ends_with(lowered, ".zip")) return ArchiveType::kZip;
+  if (ends_with(lowered, ".tar.gz") || ends_with(lowered, ".tgz")) return ArchiveType::kTarball;
+  return ArchiveType::kUnknown;
+}
+
 ExtractStatus extract_archive(std::string_view archive_text, std::string_view staging_text,
                               Messages* messages) {
-  const std::string lowered = ascii_lower(archive_text);
-  if (ends_with(lowered, ".zip")) {
-    return extract_zip(from_utf8(archive_text), from_utf8(staging_text), messages);
-  }
-  if (ends_with(lowered, ".tar.gz") || ends_with(lowered, ".tgz")) {
-    return extract_tarball(from_utf8(archive_text), from_utf8(staging_text), messages);
+  switch (archive_type(archive_text)) {
+    case ArchiveType::kZip:
+      return extract_zip(from_utf8(archive_text), from_utf8(staging_text), messages);
+    case ArchiveType::kTarball:
+      return extract_tarball(from_utf8(archive_text), from_utf8(staging_text), messages);
+    case ArchiveType::kUnknown:
+      break;
   }
   add_message(messages, "unknown archive type: " + std::string(archive_text));
   return kRefused;

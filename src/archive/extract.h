@@ -20,6 +20,12 @@ inline constexpr std::uint64_t kExpansionCap = 2147483648ULL;
 inline constexpr std::uint64_t kMemberLimit = 200000;
 inline constexpr std::size_t kCopyBufferSize = 65536;
 
+enum class ArchiveType { kUnknown, kZip, kTarball };
+
+// The reader that extract_archive chooses for `archive_text` (UTF-8): ".zip",
+// or ".tar.gz" and ".tgz", at the very end of the text, ASCII case ignored.
+ArchiveType archive_type(std::string_view archive_text);
+
 // Unpacks the archive at `archive_text` (UTF-8) into the existing, empty
 // folder `staging_text`: ".zip" goes to the zip reader, ".tar.gz" and ".tgz"
 // to the tarball reader (ASCII case ignored); anything else is refused without

@@ -203,6 +203,32 @@ TEST_F(HostileArchives, EachIsRefusedOrHarmlessAndNothingLeavesStaging) {
   }
 }
 
+// The publisher's check runs the same code and must reach the same verdict.
+TEST_F(HostileArchives, PackCheckGivesTheUpdatersVerdict) {
+  for (const HostileRow& row : kRows) {
+    SCOPED_TRACE(row.archive);
+    const fs::path archive = archives_ / row.archive;
+    std::string output;
+    EXPECT_EQ(test::run_command({ZRK_PACK_BINARY, "check", archive.string()}, &output),
+              row.exit_code);
+    if (row.exit_code != 0) {
+      EXPECT_NE(output.find(expand(row.line, archive) + "\n"), std::string::npos) << output;
+    }
+  }
+  // --json: the same lines, and the skipped members by name.
+  std::string output;
+  EXPECT_EQ(test::run_command(
+                {ZRK_PACK_BINARY, "check", "--json", (archives_ / "tar-device-nodes.tgz").string()},
+                &output),
+            0);
+  EXPECT_EQ(output,
+            "{\"verdict\":\"apply\",\"exit_code\":0,\"lines\":["
+            "\"skipped Z-Ravelkin/zravelkin.pak (unsupported tar type 3)\","
+            "\"skipped Z-Ravelkin/padmappings.txt (unsupported tar type 6)\"],"
+            "\"members\":1,\"bytes\":7,\"payload\":[\"Z-Ravelkin.exe\"],\"ignored\":[],"
+            "\"skipped\":[\"Z-Ravelkin/zravelkin.pak\",\"Z-Ravelkin/padmappings.txt\"]}\n");
+}
+
 // Gigabytes of zeros after a proper end of the tarball: the reader inflates
 // up to the cap and stops there, with nothing of it written.
 TEST_F(HostileArchives, GzipBombAfterTheEndStopsAtTheCap) {

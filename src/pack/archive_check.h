@@ -1,0 +1,38 @@
+// The verdict the updater would give for an archive, reached by running the
+// updater's own extraction, game program check and payload filter.
+#pragma once
+
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace zrk {
+
+inline constexpr int kPackOk = 0;
+inline constexpr int kPackBadCommandLine = 2;
+inline constexpr int kPackRefused = 3;
+inline constexpr int kPackCannotReadOrWrite = 5;
+
+struct CheckReport {
+  int exit_code = kPackOk;  // 0 apply, 3 refused, 5 could not be read or checked
+  // The lines the updater would log for the archive, without its prefix.
+  std::vector<std::string> lines;
+  std::uint64_t members = 0;         // files and folders unpacked
+  std::uint64_t bytes = 0;           // their data
+  std::vector<std::string> payload;  // top-level items that would be installed
+  std::vector<std::string> ignored;  // top-level items outside the payload
+  std::vector<std::string> skipped;  // members the reader skips, by name
+};
+
+// Unpacks `archive_text` (UTF-8) into a temporary folder of its own, which
+// it removes again, and judges what it finds as the update run does.
+CheckReport check_archive(std::string_view archive_text);
+
+// The lines, then one summary line.
+void print_check_lines(const CheckReport& report, std::FILE* out);
+// One JSON object and a line feed.
+void print_check_json(const CheckReport& report, std::FILE* out);
+
+}  // namespace zrk

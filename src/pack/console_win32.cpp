@@ -1,0 +1,28 @@
+// Windows runs a console control handler on a thread of its own.
+#include <windows.h>
+
+#include <io.h>
+
+#include <cstdio>
+
+#include "pack/console.h"
+
+namespace zrk {
+
+namespace {
+
+BOOL WINAPI on_control(DWORD event) {
+  if (event != CTRL_C_EVENT && event != CTRL_BREAK_EVENT && event != CTRL_CLOSE_EVENT) {
+    return FALSE;
+  }
+  remove_registered_paths();
+  ExitProcess(130);
+}
+
+}  // namespace
+
+void install_interrupt_cleanup() { SetConsoleCtrlHandler(on_control, TRUE); }
+
+bool stderr_is_terminal() { return _isatty(_fileno(stderr)) != 0; }
+
+}  // namespace zrk

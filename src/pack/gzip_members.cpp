@@ -1,0 +1,166 @@
+#include "pack/gzip_members.h"
+
+#include <zlib.h>
+
+#include <cstring>
+
+namespace zrk {
+
+namespace {
+
+// The OS byte says "unknown", so the bytes do not depend on the host.
+constexpr unsigned char kOsUnknown = 255;
+
+constexpr std::size_t kHeaderSize = 10;
+
+char* put_le32(char* out, std::uint32_t value) {
+  for (int shift = 0; shift < 32; shift += 8) *out++ = static_cast<char>(value >> shift);
+  return out;
+}
+
+char extra_flags(int level) {
+  if (level == 9) return 2;
+  if (level == 1) return 4;
+  return 0;
+}
+
+}  // namespace
+
+struct GzipMemberCompressor::State {
+  z_stream stream;
+};
+
+GzipMemberCompressor::GzipMemberCompressor(int level) : state_(new State), level_(level) {
+  std::memset(&state_->stream, 0, sizeof state_->stream);
+  // Raw deflate with zlib's defaults; the gzip frame is written here.
+  if (deflateInit2(&state_->stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+    throw std::bad_alloc();
+  }
+}
+
+GzipMemberCompressor::~GzipMemberCompressor() { deflateEnd(&state_->stream); }
+
+std::size_t GzipMemberCompressor::bound(std::size_t input_size) {
+  return kHeaderSize + deflateBound(&state_->stream, static_cast<uLong>(input_size)) + 8;
+}
+
+std::size_t GzipMemberCompressor::compress(const char* input, std::size_t size, char* output) {
+  const char header[kHeaderSize] = {'\x1f',
+                                    '\x8b',
+                                    '\x08',
+                                    '\0',
+                                    '\0',
+                                    '\0',
+                                    '\0',
+                                    '\0',
+                                    extra_flags(level_),
+                                    static_cast<char>(kOsUnknown)};
+  std::memcpy(output, header, kHeaderSize);
+  z_stream& stream = state_->stream;
+  deflateReset(&stream);
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input));
+  stream.avail_in = static_cast<uInt>(size);
+  stream.next_out = reinterpret_cast<Bytef*>(output + kHeaderSize);
+  stream.avail_out = static_cast<uInt>(bound(size) - kHeaderSize - 8);
+  // The bound's room makes one call enough.
+  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) throw std::bad_alloc();
+  char* end = output + kHeaderSize + stream.total_out;
+  const auto crc = static_cast<std::uint32_t>(
+      crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(input), static_cast<uInt>(size)));
+  end = put_le32(end, crc);
+  end = put_le32(end, static_cast<std::uint32_t>(size));
+  return static_cast<std::size_t>(end - output);
+}
+
+GzipMemberWriter::GzipMemberWriter(OutputFile* out, int level, unsigned jobs,
+                                   std::size_t member_input)
+    : out_(out), level_(level), member_input_(member_input) {
+  if (jobs < 1) jobs = 1;
+  const std::size_t room = GzipMemberCompressor(level).bound(member_input_);
+  for (unsigned i = 0; i <= jobs; ++i) {
+    members_.push_back(std::make_unique<Member>());
+    members_.back()->input.reserve(member_input_);
+    members_.back()->output.resize(room);
+    free_.push_back(members_.back().get());
+  }
+  filling_ = free_.back();
+  free_.pop_back();
+  for (unsigned i = 0; i < jobs; ++i) threads_.emplace_back([this] { work(); });
+}
+
+GzipMemberWriter::~GzipMemberWriter() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  work_ready_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+void GzipMemberWriter::work() {
+  GzipMemberCompressor compressor(level_);
+  for (;;) {
+    Member* member = nullptr;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      work_ready_.wait(lock, [this] { return stopping_ || !todo_.empty(); });
+      if (stopping_) return;
+      member = todo_.front();
+      todo_.pop_front();
+    }
+    const std::size_t size =
+        compressor.compress(member->input.data(), member->input.size(), member->output.data());
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      member->output_size = size;
+      member->done = true;
+    }
+    member_done_.notify_all();
+  }
+}
+
+// Waits for the oldest member, writes it and frees its buffers.
+void GzipMemberWriter::write_oldest() {
+  Member* member = nullptr;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    member_done_.wait(lock, [this] { return queue_.front()->done; });
+    member = queue_.front();
+    queue_.pop_front();
+  }
+  if (!failed_ && !out_->write(member->output.data(), member->output_size)) failed_ = true;
+  member->input.clear();
+  member->done = false;
+  free_.push_back(member);
+}
+
+void GzipMemberWriter::submit() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    queue_.push_back(filling_);
+    todo_.push_back(filling_);
+  }
+  work_ready_.notify_one();
+  if (free_.empty()) write_oldest();
+  filling_ = free_.back();
+  free_.pop_back();
+}
+
+bool GzipMemberWriter::write(const char* data, std::size_t size) {
+  while (size > 0 && !failed_) {
+    const std::size_t take = std::min(size, member_input_ - filling_->input.size());
+    filling_->input.append(data, take);
+    data += take;
+    size -= take;
+    if (filling_->input.size() == member_input_) submit();
+  }
+  return !failed_;
+}
+
+bool GzipMemberWriter::finish() {
+  if (!filling_->input.empty() && !failed_) submit();
+  while (!queue_.empty() && !failed_) write_oldest();
+  return !failed_;
+}
+
+}  // namespace zrk

@@ -1,0 +1,87 @@
+// Archive output on POSIX: write(2), fsync(2), and a rename made durable by
+// an fsync of the folder that holds it.
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+
+#include "pack/output_file.h"
+
+namespace zrk {
+
+namespace {
+
+std::error_code last_error() { return std::error_code(errno, std::generic_category()); }
+
+bool sync_path(const std::filesystem::path& path, int flags, std::error_code* error) {
+  const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
+  if (fd < 0) {
+    *error = last_error();
+    return false;
+  }
+  const bool synced = ::fsync(fd) == 0;
+  if (!synced) *error = last_error();
+  ::close(fd);
+  return synced;
+}
+
+}  // namespace
+
+OutputFile::~OutputFile() {
+  if (handle_ >= 0) close();
+}
+
+bool OutputFile::open(const std::filesystem::path& path) {
+  if (handle_ >= 0) close();
+  handle_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (handle_ < 0) error_ = last_error();
+  return handle_ >= 0;
+}
+
+bool OutputFile::write(const char* data, std::size_t size) {
+  if (handle_ < 0) return false;
+  while (size > 0) {
+    const ssize_t written = ::write(static_cast<int>(handle_), data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      error_ = written < 0 ? last_error() : std::make_error_code(std::errc::no_space_on_device);
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+  }
+  return true;
+}
+
+bool OutputFile::sync() {
+  if (handle_ < 0) return false;
+  if (::fsync(static_cast<int>(handle_)) == 0) return true;
+  error_ = last_error();
+  return false;
+}
+
+bool OutputFile::close() {
+  if (handle_ < 0) return false;
+  const int fd = static_cast<int>(handle_);
+  handle_ = -1;
+  if (::close(fd) == 0) return true;
+  error_ = last_error();
+  return false;
+}
+
+bool sync_file(const std::filesystem::path& path, std::error_code* error) {
+  return sync_path(path, O_RDONLY, error);
+}
+
+bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to,
+                  std::error_code* error) {
+  if (std::rename(from.c_str(), to.c_str()) != 0) {
+    *error = last_error();
+    return false;
+  }
+  const std::filesystem::path folder = to.has_parent_path() ? to.parent_path() : ".";
+  return sync_path(folder, O_RDONLY | O_DIRECTORY, error);
+}
+
+}  // namespace zrk

@@ -1,0 +1,35 @@
+// The tar layer of a made tarball: POSIX ustar headers with fixed owner, mode
+// and time, and a pax "path" record in front of a name that ustar cannot hold.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace zrk {
+
+inline constexpr std::size_t kTarBlock = 512;
+
+// The header blocks for one member, a pax record and its own header first
+// when needed. `name` is the member's full name (a folder's ends in "/"),
+// `size` its data length (0 for a folder), `mtime` seconds since 1970 below
+// 8^11. The member's data and its padding to whole blocks follow these.
+std::string tar_member_headers(std::string_view name, std::uint64_t size, bool folder,
+                               std::uint64_t mtime);
+
+// What a member adds to the tarball besides its data: header blocks, and
+// the pax record's data, which readers count toward their expansion totals.
+struct TarOverhead {
+  std::uint64_t headers = 0;    // header blocks, pax headers included
+  std::uint64_t extension = 0;  // pax record bytes before padding
+  std::uint64_t bytes = 0;      // all bytes: headers and padded pax data
+};
+TarOverhead tar_member_overhead(std::string_view name);
+
+// The data padding after `size` bytes of data: 0 to 511 zero bytes.
+std::uint64_t tar_padding(std::uint64_t size);
+
+// The end of the archive: two zero blocks.
+inline constexpr std::size_t kTarEndSize = 2 * kTarBlock;
+
+}  // namespace zrk

@@ -1,0 +1,124 @@
+// The tar stream goes straight into the parallel gzip writer; member data is
+// read in large pieces from one file at a time.
+#include <cerrno>
+#include <system_error>
+#include <vector>
+
+#include "common/shared_file.h"
+#include "common/text.h"
+#include "pack/archive_writers.h"
+#include "pack/gzip_members.h"
+#include "pack/output_file.h"
+#include "pack/progress.h"
+#include "pack/tar_writer.h"
+
+namespace zrk {
+
+namespace {
+
+constexpr std::size_t kReadSize = 256 * 1024;
+
+std::string line_for(const char* what, const std::filesystem::path& path, const std::string& text) {
+  return std::string(what) + to_utf8(path) + ": " + text;
+}
+
+struct TarStream {
+  GzipMemberWriter* gzip;
+  OutputFile* out;
+  std::filesystem::path path;
+  Progress* progress;
+  std::uint64_t done = 0;
+  std::vector<char> buffer = std::vector<char>(kReadSize);
+  std::string* error_line;
+
+  bool put(const char* data, std::size_t size) {
+    done += size;
+    progress->update(done);
+    if (gzip->write(data, size)) return true;
+    *error_line = line_for("cannot write ", path, out->error().message());
+    return false;
+  }
+};
+
+// The file's data, exactly the size the scan saw.
+bool put_file(TarStream& stream, const std::filesystem::path& source, std::uint64_t size) {
+  SharedFile file = open_shared_file(source, "rb");
+  if (file == nullptr) {
+    *stream.error_line =
+        line_for("cannot read ", source, std::error_code(errno, std::generic_category()).message());
+    return false;
+  }
+  for (std::uint64_t left = size; left > 0;) {
+    const std::size_t want = left < kReadSize ? static_cast<std::size_t>(left) : kReadSize;
+    const std::size_t got = std::fread(stream.buffer.data(), 1, want, file.get());
+    if (got == 0) {
+      const bool failed = std::ferror(file.get()) != 0;
+      *stream.error_line =
+          line_for("cannot read ", source,
+                   failed ? std::error_code(errno, std::generic_category()).message()
+                          : "the file became shorter while it was read");
+      return false;
+    }
+    if (!stream.put(stream.buffer.data(), got)) return false;
+    left -= got;
+  }
+  if (std::fgetc(file.get()) != EOF) {
+    *stream.error_line = line_for("cannot read ", source, "the file grew while it was read");
+    return false;
+  }
+  static const char kZeros[kTarBlock] = {};
+  return stream.put(kZeros, static_cast<std::size_t>(tar_padding(size)));
+}
+
+}  // namespace
+
+ArchiveCounts tarball_counts(const BuildTree& tree) {
+  ArchiveCounts counts;
+  for (const BuildEntry& entry : tree.entries) {
+    const TarOverhead overhead = tar_member_overhead(tree.name(entry));
+    counts.members += overhead.headers;
+    counts.data += overhead.extension + entry.size;
+    counts.stream += overhead.bytes + entry.size + tar_padding(entry.size);
+  }
+  // The reader counts what follows its end block toward the cap too.
+  counts.data += kTarEndSize - kTarBlock;
+  counts.stream += kTarEndSize;
+  return counts;
+}
+
+bool write_tarball(const BuildTree& tree, const std::filesystem::path& path,
+                   const WriteOptions& options, std::string* error_line) {
+  OutputFile out;
+  if (!out.open(path)) {
+    *error_line = line_for("cannot write ", path, out.error().message());
+    return false;
+  }
+  Progress progress(tarball_counts(tree).stream, options.progress);
+  bool written = false;
+  {
+    GzipMemberWriter gzip(&out, options.level, options.jobs);
+    TarStream stream{&gzip, &out, path, &progress, 0, std::vector<char>(kReadSize), error_line};
+    written = true;
+    for (const BuildEntry& entry : tree.entries) {
+      const std::string headers =
+          tar_member_headers(tree.name(entry), entry.size, entry.folder, options.mtime);
+      written = stream.put(headers.data(), headers.size()) &&
+                (entry.folder || put_file(stream, tree.source(entry), entry.size));
+      if (!written) break;
+    }
+    const std::string end(kTarEndSize, '\0');
+    written = written && stream.put(end.data(), end.size());
+    if (written && !gzip.finish()) {
+      *error_line = line_for("cannot write ", path, out.error().message());
+      written = false;
+    }
+  }
+  progress.finish();
+  if (written && (!out.sync() || !out.close())) {
+    *error_line = line_for("cannot write ", path, out.error().message());
+    written = false;
+  }
+  return written;
+}
+
+}  // namespace zrk

@@ -1,0 +1,238 @@
+// zrk-pack through its binary: what it makes, zrk-update applies as it
+// stands; the same tree gives the same bytes; a build folder the updater
+// could not install whole gives no archive at all.
+#include <gtest/gtest.h>
+
+#include <signal.h>
+#include <sys/stat.h>
+
+#include <functional>
+#include <random>
+#include <thread>
+
+#include "e2e/updater_host.h"
+#include "support/test_support.h"
+
+namespace zrk {
+namespace {
+
+namespace fs = std::filesystem;
+using Tree = std::map<std::string, std::string>;
+
+int run_pack(const std::vector<std::string>& args, std::string* output = nullptr) {
+  std::vector<std::string> argv{ZRK_PACK_BINARY};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return test::run_command(argv, output);
+}
+
+// Under Wine, with no output: a Wine server it starts would hold our pipes.
+int run_wine(const std::vector<std::string>& args) {
+  std::vector<std::string> argv{"sh", "-c", "exec \"$0\" \"$@\" </dev/null >/dev/null 2>&1",
+                                ZRK_WINE_RUN};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return test::run_command(argv);
+}
+
+// Needs an extension header: one component is longer than a ustar name field.
+const std::string kLongPath =
+    "gpu-programs/" + std::string(60, 'a') + "/" + std::string(122, 'b') + ".bin";
+
+class PackFixture : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(kLongPath.size(), 200u);
+    test::write_file(build_ / "Z-Ravelkin.exe", "game v2");
+    test::write_file(build_ / "zravelkin.pak", "");
+    test::write_file(build_ / "typefaces/Ünïcødé-字体.ttf", "glyphs");
+    fs::create_directories(build_ / "asset-rules/empty");
+    test::write_file(build_ / kLongPath, "shader");
+    test::write_file(build_ / "notes.txt", "left out");
+  }
+
+  // The build folder as an install folder gets it: the payload names only.
+  Tree payload_tree() const {
+    Tree tree = test::snapshot_tree(build_.path());
+    tree.erase("notes.txt");
+    return tree;
+  }
+
+  std::string create(const std::string& name, const std::vector<std::string>& options = {}) {
+    std::vector<std::string> args{"create", "--quiet"};
+    args.insert(args.end(), options.begin(), options.end());
+    args.push_back(build_.path().string());
+    args.push_back((out_ / name).string());
+    std::string output;
+    EXPECT_EQ(run_pack(args, &output), 0) << output;
+    return test::read_file(out_ / name);
+  }
+
+  test::TempDir build_;
+  test::TempDir out_;
+};
+
+class PackFormats : public PackFixture, public ::testing::WithParamInterface<const char*> {};
+
+TEST_P(PackFormats, UpdaterAppliesWhatCreateMakes) {
+  create(GetParam());
+  test::TempDir install;
+  const int code = test::run_updater({"--install", install.path().string(), "--archive",
+                                      (out_ / GetParam()).string(), "--pid",
+                                      std::to_string(test::gone_pid()), "--relaunch", "/bin/true"});
+  EXPECT_EQ(code, 0);
+  Tree installed = test::snapshot_tree(install.path());
+  for (auto it = installed.begin(); it != installed.end();) {
+    it = it->first.rfind(".update", 0) == 0 ? installed.erase(it) : std::next(it);
+  }
+  EXPECT_EQ(installed, payload_tree());
+}
+
+// Same tree, same bytes: again, with other file times, on other thread counts.
+TEST_P(PackFormats, BytesDependOnlyOnTheTree) {
+  // Several gzip members, so the threads have work to share.
+  std::string pak(9u << 20, '\0');
+  std::mt19937 random(7);
+  for (char& c : pak) c = static_cast<char>('a' + random() % 16);
+  test::write_file(build_ / "zravelkin.pak", pak);
+  const std::string first = create(GetParam(), {"--jobs", "1"});
+  for (const auto& entry : fs::recursive_directory_iterator(build_.path())) {
+    fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::hours(50));
+  }
+  // Compared whole; a failure prints no megabytes of archive.
+  EXPECT_TRUE(create(GetParam(), {"--jobs", "4"}) == first);
+  EXPECT_TRUE(create(GetParam()) == first);
+  ::setenv("SOURCE_DATE_EPOCH", "1700000000", 1);
+  const std::string dated = create(GetParam());
+  EXPECT_TRUE(create(GetParam(), {"--jobs", "3"}) == dated);
+  ::unsetenv("SOURCE_DATE_EPOCH");
+  EXPECT_TRUE(dated != first);
+}
+
+INSTANTIATE_TEST_SUITE_P(Both, PackFormats, ::testing::Values("u.tar.gz", "u.zip"),
+                         [](const auto& info) {
+                           return std::string(info.param).find("zip") != std::string::npos
+                                      ? "zip"
+                                      : "tarball";
+                         });
+
+struct RefusedRow {
+  const char* what;
+  std::function<void(const fs::path&)> spoil;
+  std::vector<std::string> lines;  // on stderr, in this order
+  // What "{n}" in a line stands for: the tarball's count, then the zip's.
+  std::pair<const char*, const char*> counts = {"", ""};
+};
+
+std::string replace_n(std::string line, const std::string& n) {
+  const std::size_t at = line.find("{n}");
+  return at == std::string::npos ? line : line.replace(at, 3, n);
+}
+
+const std::string kOnly = "; the updater installs only files and folders";
+
+const RefusedRow kRefusedRows[] = {
+    {"no game program",
+     [](const fs::path& b) { fs::remove(b / "Z-Ravelkin.exe"); },
+     {"the build folder holds no regular file Z-Ravelkin.exe"}},
+    {"game program is a folder",
+     [](const fs::path& b) {
+       fs::remove(b / "Z-Ravelkin.exe");
+       fs::create_directory(b / "Z-Ravelkin.exe");
+     },
+     {"the build folder holds no regular file Z-Ravelkin.exe"}},
+    {"every problem at once",
+     [](const fs::path& b) {
+       test::write_file(b / "typefaces/a:b.ttf", "");
+       test::write_file(b / "typefaces/back\\slash", "");
+       test::write_file(b / "typefaces/CON.txt", "");
+       fs::create_symlink("/etc", b / "typefaces/etc");
+       fs::create_symlink("Z-Ravelkin.exe", b / "COPYING");
+       ::mkfifo((b / "asset-rules/pipe").c_str(), 0644);
+     },
+     {"Z-Ravelkin/COPYING is a link" + kOnly,
+      "Z-Ravelkin/asset-rules/pipe is a device, FIFO or socket" + kOnly,
+      "Z-Ravelkin/typefaces/etc is a link" + kOnly,
+      "refused Z-Ravelkin/typefaces/CON.txt: member path has a reserved device name",
+      "refused Z-Ravelkin/typefaces/a:b.ttf: member path has a drive letter",
+      "refused Z-Ravelkin/typefaces/back\\slash: member path has a backslash"}},
+    {"past the expansion cap",
+     [](const fs::path& b) { fs::resize_file(b / "zravelkin.pak", (2ull << 30) + 1); },
+     {"the archive would hold {n} bytes of data; the updater takes at most 2147483648 (2 GiB)"},
+     {"2147484401", "2147483668"}},
+    {"past the member limit",
+     [](const fs::path& b) {
+       // Hard links are much quicker to make than new files; ext4 allows
+       // 65,000 to one file.
+       for (int i = 0; i < 199990; ++i) {
+         const fs::path file = b / "CREDITS" / std::to_string(i);
+         if (i % 60000 == 0) {
+           test::write_file(file, "");
+         } else {
+           fs::create_hard_link(b / "CREDITS" / std::to_string(i - i % 60000), file);
+         }
+       }
+     },
+     {"the archive would have {n} members; the updater takes at most 200000"},
+     {"200002", "200001"}},
+};
+
+TEST_F(PackFixture, RefusedBuildFoldersListEveryProblemAndLeaveNoArchive) {
+  for (const RefusedRow& row : kRefusedRows) {
+    SCOPED_TRACE(row.what);
+    test::TempDir build;
+    fs::copy(build_.path(), build.path(), fs::copy_options::recursive);
+    row.spoil(build.path());
+    for (const char* name : {"u.tar.gz", "u.zip"}) {
+      std::string output;
+      EXPECT_EQ(run_pack({"create", build.path().string(), (out_ / name).string()}, &output), 3);
+      const bool zip = std::string(name) == "u.zip";
+      std::string expected = "left out notes.txt (not a payload name)\n";
+      for (const std::string& line : row.lines) {
+        expected += replace_n(line, zip ? row.counts.second : row.counts.first) + "\n";
+      }
+      EXPECT_EQ(output, expected + "no archive written\n");
+      EXPECT_TRUE(fs::is_empty(out_.path()));
+    }
+  }
+}
+
+// Ctrl-C while the archive is written: neither it nor any temporary copy
+// stays (libzip writes through a copy of its own beside the archive).
+TEST_P(PackFormats, InterruptLeavesNothing) {
+  std::string pak(64u << 20, '\0');
+  std::mt19937 random(11);
+  for (char& c : pak) c = static_cast<char>(random());
+  test::write_file(build_ / "zravelkin.pak", pak);
+  test::ChildProcess pack({ZRK_PACK_BINARY, "create", "--quiet", "--level", "9",
+                           build_.path().string(), (out_ / GetParam()).string()});
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  while (fs::is_empty(out_.path()) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_FALSE(fs::is_empty(out_.path())) << "nothing was being written";
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  ::kill(pack.pid(), SIGINT);
+  EXPECT_EQ(pack.wait(), 130);
+  EXPECT_TRUE(fs::is_empty(out_.path()));
+}
+
+// The Windows build makes the same bytes, and its check agrees.
+TEST_F(PackFixture, WindowsBuildMakesTheSameArchive) {
+  const std::string why = test::wine_host().unavailable();
+  if (!why.empty()) GTEST_SKIP() << why;
+  const fs::path exe = fs::path(ZRK_WINDOWS_BUILD) / "zrk-pack.exe";
+  if (!fs::exists(exe)) GTEST_SKIP() << "no " << exe;
+  for (const char* name : {"u.tar.gz", "u.zip"}) {
+    SCOPED_TRACE(name);
+    const std::string linux_bytes = create(name);
+    const std::string windows_name = std::string("w") + name;
+    const auto text = [](const fs::path& path) { return test::wine_host().text(path); };
+    EXPECT_EQ(run_wine({exe.string(), "create", "--quiet", text(build_.path()),
+                        text(out_ / windows_name)}),
+              0);
+    EXPECT_TRUE(test::read_file(out_ / windows_name) == linux_bytes);
+    EXPECT_EQ(run_wine({exe.string(), "check", text(out_ / windows_name)}), 0);
+  }
+}
+
+}  // namespace
+}  // namespace zrk
