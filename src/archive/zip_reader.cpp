@@ -2,7 +2,10 @@
 // before anything is written, so a refused zip leaves staging untouched.
 #include <zip.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
+#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -41,22 +44,90 @@ ExtractStatus fail(Messages* messages, ExtractStatus status, std::string line) {
   return status;
 }
 
-// Read-only, without libzip's consistency checks: they refuse the data
-// descriptors of streaming writers (libarchive, Info-ZIP to a pipe), whose
-// local headers differ from the central ones. Only central entries are used;
-// every member's CRC is checked as its data is read, its size by the reader,
-// and what else the checks caught is judged in the first pass. Null when the
-// file cannot be opened, whatever the reason.
-ZipArchive open_zip(const std::filesystem::path& archive_path) {
+// Read-only; null when the file cannot be opened that way, whatever the
+// reason.
+ZipArchive open_zip_with(const std::filesystem::path& archive_path, int flags) {
   zip_error_t error;
   zip_error_init(&error);
   zip_t* archive = nullptr;
   if (zip_source_t* source = open_zip_source(archive_path, &error)) {
-    archive = zip_open_from_source(source, ZIP_RDONLY, &error);
+    archive = zip_open_from_source(source, flags, &error);
     if (archive == nullptr) zip_source_free(source);
   }
   zip_error_fini(&error);
   return ZipArchive(archive);
+}
+
+std::uint32_t read_le(const char* bytes, int width) {
+  std::uint32_t value = 0;
+  for (int i = width - 1; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[i]);
+  return value;
+}
+
+bool read_at(std::ifstream& file, std::uint64_t offset, std::string& bytes, std::size_t count) {
+  bytes.resize(count);
+  file.seekg(static_cast<std::streamoff>(offset));
+  return count == 0 || static_cast<bool>(file.read(&bytes[0], static_cast<std::streamsize>(count)));
+}
+
+// True when the zip has one end record at its very end, a central directory
+// of exactly the members libzip lists, and a local header for each whose
+// name is its central name. Zip64 layouts and anything else answer false.
+bool local_names_match(const std::filesystem::path& archive_path, zip_t* archive) {
+  constexpr std::size_t kEndSize = 22;
+  std::ifstream file(archive_path, std::ios::binary | std::ios::ate);
+  if (!file) return false;
+  const auto file_size = static_cast<std::uint64_t>(file.tellg());
+  std::string tail;
+  const std::uint64_t tail_size = std::min<std::uint64_t>(file_size, kEndSize + 0xFFFF);
+  if (tail_size < kEndSize || !read_at(file, file_size - tail_size, tail, tail_size)) return false;
+  std::size_t end = tail.rfind("PK\5\6");
+  while (end != std::string::npos &&
+         (tail.size() - end < kEndSize ||
+          end + kEndSize + read_le(&tail[end + 20], 2) != tail.size())) {
+    end = end == 0 ? std::string::npos : tail.rfind("PK\5\6", end - 1);
+  }
+  if (end == std::string::npos) return false;
+  const std::uint32_t count = read_le(&tail[end + 10], 2);
+  const std::uint32_t directory_size = read_le(&tail[end + 12], 4);
+  const std::uint32_t directory_offset = read_le(&tail[end + 16], 4);
+  std::string directory;
+  if (static_cast<zip_int64_t>(count) != zip_get_num_entries(archive, 0) ||
+      !read_at(file, directory_offset, directory, directory_size)) {
+    return false;
+  }
+  std::size_t at = 0;
+  std::string local;
+  for (std::uint32_t index = 0; index < count; ++index) {
+    if (directory.size() - at < 46 || directory.compare(at, 4, "PK\1\2") != 0) return false;
+    const std::size_t name_size = read_le(&directory[at + 28], 2);
+    const std::size_t entry_size =
+        46 + name_size + read_le(&directory[at + 30], 2) + read_le(&directory[at + 32], 2);
+    const char* listed = zip_get_name(archive, index, ZIP_FL_ENC_RAW);
+    if (directory.size() - at < entry_size || listed == nullptr ||
+        directory.compare(at + 46, name_size, listed) != 0 ||
+        !read_at(file, read_le(&directory[at + 42], 4), local, 30 + name_size) ||
+        local.compare(0, 4, "PK\3\4") != 0 || read_le(&local[26], 2) != name_size ||
+        local.compare(30, name_size, directory, at + 46, name_size) != 0) {
+      return false;
+    }
+    at += entry_size;
+  }
+  return true;
+}
+
+// With libzip's consistency checks first. They also refuse the data
+// descriptors of streaming writers (libarchive, Info-ZIP to a pipe), whose
+// local headers leave the CRC and sizes for later; such a zip is opened
+// without the checks when every local header names the same path as its
+// central entry, since the names are the one thing no CRC covers. The data
+// stays checked against the central CRC and size as it is read.
+ZipArchive open_zip(const std::filesystem::path& archive_path) {
+  ZipArchive archive = open_zip_with(archive_path, ZIP_RDONLY | ZIP_CHECKCONS);
+  if (archive != nullptr) return archive;
+  archive = open_zip_with(archive_path, ZIP_RDONLY);
+  if (archive != nullptr && !local_names_match(archive_path, archive.get())) archive.reset();
+  return archive;
 }
 
 // The methods read on every host; what else libzip reads differs between

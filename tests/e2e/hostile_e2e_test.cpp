@@ -150,20 +150,14 @@ const HostileRow kRows[] = {
      3,
      std::string("refused ") + kAbsolute + ": member path is absolute",
      {}},
-    // Only the central directory's names and sizes count: a local name is
-    // never used, and the data must match the central size.
-    {"zip-names-disagree-local-climbs.zip", 0, "", {}},
-    {"zip-names-disagree-central-climbs.zip",
-     3,
-     "refused Z-Ravelkin/../x/evil.txt: member path has an empty, . or .. component",
-     {}},
+    // A local header must name the same path as its central entry; sizes
+    // that disagree fail the data check.
+    {"zip-names-disagree-local-climbs.zip", 3, "cannot open {archive} as a zip", {}},
+    {"zip-names-disagree-central-climbs.zip", 3, "cannot open {archive} as a zip", {}},
     {"zip-sizes-disagree.zip", 3, "zravelkin.pak: the member is damaged", {}},
     // Bombs and sizes past the cap are refused before their data is read.
     {"zip-overlap-bomb.zip", 3, "Z-Ravelkin/b0127: the archive expands past the 2 GB cap", {}},
-    {"zip-shared-kernel-bomb.zip",
-     3,
-     "Z-Ravelkin/b0128: the archive expands past the 2 GB cap",
-     {}},
+    {"zip-shared-kernel-bomb.zip", 3, "cannot open {archive} as a zip", {}},
     {"zip-declared-3gib.zip",
      3,
      "Z-Ravelkin/zravelkin.pak: the archive expands past the 2 GB cap",
