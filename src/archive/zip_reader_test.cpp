@@ -426,7 +426,9 @@ TEST(ZipReaderCorpus, ForeignArchivesAreRefusedCleanly) {
   }
   const SweepResult& many = results.at("manyfiles-133000.zip");
   EXPECT_EQ(many.lines, Messages{"refused 2: member path is outside the Z-Ravelkin/ folder"});
-  EXPECT_LT(many.seconds, 10.0);
+  // Only a guard against a pass over the whole table before the first verdict;
+  // loose, since the Windows tests share a loaded machine with Wine.
+  EXPECT_LT(many.seconds, 60.0);
   EXPECT_EQ(results.at("testempty.zip").status, kExtracted);
 }
 
