@@ -91,8 +91,12 @@ bool local_names_match(const std::filesystem::path& archive_path, zip_t* archive
   const std::uint32_t count = read_le(&tail[end + 10], 2);
   const std::uint32_t directory_size = read_le(&tail[end + 12], 4);
   const std::uint32_t directory_offset = read_le(&tail[end + 16], 4);
+  // The directory lies before its end record; a forged size must not make
+  // the read below allocate gigabytes.
+  const std::uint64_t end_offset = file_size - tail_size + end;
   std::string directory;
   if (static_cast<zip_int64_t>(count) != zip_get_num_entries(archive, 0) ||
+      std::uint64_t{directory_offset} + directory_size > end_offset ||
       !read_at(file, directory_offset, directory, directory_size)) {
     return false;
   }
