@@ -121,7 +121,7 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
   }
   // Every staged byte is on the device before the first move, so no cut can
   // leave an empty file where the game's was.
-  if (flush_tree(staging_path)) {
+  if (const std::error_code failed = flush_tree(staging_path)) {
     log_line(log, "zrk-update: cannot write %s", staging.c_str());
     return kExitCannotWrite;
   }
