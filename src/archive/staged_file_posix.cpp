@@ -1,7 +1,7 @@
 // Staged files on POSIX: open(2) and write(2) straight from the copy buffer.
-// O_CLOEXEC keeps the descriptor out of the relaunched game. The close starts
-// the device write without waiting for it (sync_file_range); the run waits
-// for all staged files at once before the swap (flush_tree).
+// O_CLOEXEC keeps the descriptor out of the relaunched game. The data reaches
+// the device with the run's one flush of the staging folder before the swap
+// (flush_tree); starting each file's write-out at its close measured slower.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -45,7 +45,6 @@ bool StagedFile::close() {
   if (!host_) return false;
   const int fd = host_->fd;
   host_.reset();
-  ::sync_file_range(fd, 0, 0, SYNC_FILE_RANGE_WRITE);
   return ::close(fd) == 0;
 }
 

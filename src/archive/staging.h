@@ -56,9 +56,10 @@ class StagedFile {
   // Writes all `size` bytes. False on failure (disk full and the like), or
   // when no file is open.
   bool write(const char* data, std::size_t size);
-  // Closes the file and asks for its data to go to the device: flush_tree
-  // (common/durable.h) on the staging folder then waits for it. False when
-  // the host reports a failure, or when no file was open.
+  // Closes the file. Its data is on the device once flush_tree
+  // (common/durable.h) of the staging folder returns, or earlier where the
+  // host flushes at the close. False when the host reports a failure, or
+  // when no file was open.
   bool close();
 
  private:

@@ -8,9 +8,8 @@
 namespace zrk {
 
 // Waits until the data of every file closed so far below `folder`, and every
-// entry made in `folder` or below it, is on the device. Staged files ask for
-// their write-out when they are closed, so this is one wait for all of them.
-// Returns the host's error; empty on success.
+// entry made in `folder` or below it, is on the device: one wait for all the
+// staged files, however many. Returns the host's error; empty on success.
 std::error_code flush_tree(const std::filesystem::path& folder);
 
 // Waits until the entries of `folder` (names made, moved in or moved out) are

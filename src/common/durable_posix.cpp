@@ -1,7 +1,9 @@
-// Durability on Linux. syncfs waits once for all the data whose write-out the
-// staged files' closes started, and commits the journal with it: measured
-// cheaper than a flush per file, which makes ext4 commit its journal per file.
-// A folder's fsync commits its entries.
+// Durability on Linux. One syncfs writes all the staged files' data, waits for
+// it and commits the journal with it. Measured against the alternatives: a
+// flush per file makes ext4 commit its journal per file (six times slower on a
+// 450 MB update), and starting each file's write-out at its close costs a
+// small write per small file (up to three times slower on 100,000 files, no
+// gain on large ones). A folder's fsync commits its entries.
 #include <fcntl.h>
 #include <unistd.h>
 
