@@ -120,7 +120,11 @@ bool holds_game(const BuildScan& scan) {
 std::filesystem::path BuildTree::source(const BuildEntry& entry) const {
   std::string_view relative = name(entry).substr(kTopFolder.size());
   if (!relative.empty() && relative.back() == '/') relative.remove_suffix(1);
-  return relative.empty() ? root : root / from_utf8(relative);
+  if (relative.empty()) return root;
+  // The long path form on Windows takes only "\\" as a separator.
+  std::filesystem::path path = root / from_utf8(relative);
+  path.make_preferred();
+  return path;
 }
 
 BuildScan scan_build_folder(const std::filesystem::path& root) {
