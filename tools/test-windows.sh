@@ -16,40 +16,38 @@ out=$(realpath -m "${1:-build-windows}")
 tools/build-windows.sh "$out"
 export WINEPREFIX=$out/wine
 
+# A program that needs no DLL beyond Windows' own, of the given subsystem,
+# with a long-path aware manifest.
+check_shipped() {  # EXE SUBSYSTEM
+  local exe=$1 name headers dlls dll
+  name=$(basename "$exe")
+  headers=$(x86_64-w64-mingw32-objdump -p "$exe")
+  grep -q "Subsystem.*Windows $2" <<<"$headers" || { echo "$name is not a $2 program" >&2; exit 1; }
+  dlls=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
+  for dll in $dlls; do
+    case $dll in
+      advapi32.dll | kernel32.dll | msvcrt.dll | shell32.dll | user32.dll) ;;
+      *) echo "$name needs $dll, which Windows does not bring" >&2; exit 1 ;;
+    esac
+  done
+  grep -qaF '>true</longPathAware>' "$exe" || { echo "$name is not long-path aware" >&2; exit 1; }
+  echo "$2 subsystem; DLLs: $dlls; long-path aware; $(stat -c %s "$exe") bytes"
+}
+
 echo "== what ships: zrk-update.exe =="
-# A GUI-subsystem program that needs no DLL beyond Windows' own, with its
-# manifest (run as the invoker, long paths) and version record embedded.
+# A GUI-subsystem program, run as the invoker, with its version record.
 exe=$out/zrk-update.exe
-headers=$(x86_64-w64-mingw32-objdump -p "$exe")
-grep -q 'Subsystem.*Windows GUI' <<<"$headers" || { echo "not a GUI-subsystem program" >&2; exit 1; }
-dlls=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
-for dll in $dlls; do
-  case $dll in
-    advapi32.dll | kernel32.dll | msvcrt.dll | shell32.dll | user32.dll) ;;
-    *) echo "zrk-update.exe needs $dll, which Windows does not bring" >&2; exit 1 ;;
-  esac
-done
-for text in 'level="asInvoker"' '>true</longPathAware>' 'supportedOS Id="{8e0f7a12'; do
+check_shipped "$exe" GUI
+for text in 'level="asInvoker"' 'supportedOS Id="{8e0f7a12'; do
   grep -qaF "$text" "$exe" || { echo "the manifest lacks $text" >&2; exit 1; }
 done
 grep -qaF 'OriginalFilename' < <(tr -d '\0' <"$exe") || { echo "no version record" >&2; exit 1; }
-echo "GUI subsystem; DLLs: $dlls; manifest and version record embedded; $(stat -c %s "$exe") bytes"
 
 echo "== what ships for publishers: zrk-pack.exe =="
-# A console program, static like the updater, with its own manifest.
+# A console program, static like the updater; build folders deep in a user's
+# library can pass MAX_PATH.
 exe=$out/zrk-pack.exe
-headers=$(x86_64-w64-mingw32-objdump -p "$exe")
-grep -q 'Subsystem.*Windows CUI' <<<"$headers" || { echo "zrk-pack.exe is not a console program" >&2; exit 1; }
-dlls=$(sed -n 's/^\s*DLL Name: //p' <<<"$headers" | tr 'A-Z' 'a-z' | sort -u | tr '\n' ' ')
-for dll in $dlls; do
-  case $dll in
-    advapi32.dll | kernel32.dll | msvcrt.dll | shell32.dll | user32.dll) ;;
-    *) echo "zrk-pack.exe needs $dll, which Windows does not bring" >&2; exit 1 ;;
-  esac
-done
-# Build folders deep in a user's library can pass MAX_PATH.
-grep -qaF '>true</longPathAware>' "$exe" || { echo "zrk-pack.exe is not long-path aware" >&2; exit 1; }
-echo "console subsystem; DLLs: $dlls; long-path aware; $(stat -c %s "$exe") bytes"
+check_shipped "$exe" CUI
 
 echo "== Windows unit tests under Wine =="
 (cd "$out" && ctest --output-on-failure -j "$(nproc)")
