@@ -1,6 +1,5 @@
 #include "driver/update_run.h"
 
-#include <algorithm>
 #include <exception>
 #include <system_error>
 
@@ -30,14 +29,6 @@ void log_messages(std::FILE* log, const Messages& messages) {
 std::string archive_file_name(const std::string& archive_text) {
   const size_t cut = archive_text.find_last_of("/\\");
   return cut == std::string::npos ? archive_text : archive_text.substr(cut + 1);
-}
-
-// The game's program, found by its exact name as the payload filter finds
-// it, so a name that differs only in letter case fails on every host.
-bool holds_game(const std::filesystem::path& staging_path, const std::vector<std::string>& names) {
-  const char* game = game_exe_name();
-  if (std::find(names.begin(), names.end(), game) == names.end()) return false;
-  return is_file_at(staging_path / from_utf8(game));
 }
 
 // Windows cannot delete a running program's file, so when the update brought
@@ -127,7 +118,7 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
   }
 
   const std::vector<std::string> staged_names = list_dir_names(staging_path);
-  if (!holds_game(staging_path, staged_names)) {
+  if (!holds_game_program(staging_path, staged_names)) {
     log_line(log, "zrk-update: the archive holds no %s, the install folder is unchanged",
              game_exe_name());
     return kExitArchiveRefused;

@@ -34,15 +34,6 @@ bool make_scratch(std::filesystem::path* folder, std::error_code* error) {
   return false;
 }
 
-// The game program as the run looks for it: that exact name in the listing,
-// and a regular file.
-bool holds_game(const std::filesystem::path& staging, const std::vector<std::string>& names) {
-  const char* game = game_exe_name();
-  if (std::find(names.begin(), names.end(), game) == names.end()) return false;
-  std::error_code error;
-  return std::filesystem::is_regular_file(staging / game, error);
-}
-
 void count_unpacked(const std::filesystem::path& staging, CheckReport* report) {
   std::error_code error;
   std::filesystem::recursive_directory_iterator it(staging, error);
@@ -95,7 +86,7 @@ void judge(std::string_view archive_text, const std::filesystem::path& staging,
     return;
   }
   const std::vector<std::string> names = list_dir_names(staging);
-  if (!holds_game(staging, names)) {
+  if (!holds_game_program(staging, names)) {
     report->lines.push_back(std::string("the archive holds no ") + game_exe_name());
     report->exit_code = kPackRefused;
     return;

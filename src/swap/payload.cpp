@@ -1,7 +1,9 @@
 #include "swap/payload.h"
 
+#include <algorithm>
 #include <system_error>
 
+#include "common/host_folders.h"
 #include "common/text.h"
 
 namespace zrk {
@@ -15,6 +17,15 @@ bool is_payload_name(std::string_view name) {
     if (name == row) return true;
   }
   return false;
+}
+
+bool holds_game_program(const std::filesystem::path& staging_path,
+                        const std::vector<std::string>& staged_names) {
+  const char* game = game_exe_name();
+  if (std::find(staged_names.begin(), staged_names.end(), game) == staged_names.end()) {
+    return false;
+  }
+  return is_file_at(staging_path / from_utf8(game));
 }
 
 std::vector<std::string> list_dir_names(const std::filesystem::path& folder) {

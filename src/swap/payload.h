@@ -26,6 +26,13 @@ const char* updater_exe_name();
 // True when `name` equals one of the payload rows byte for byte.
 bool is_payload_name(std::string_view name);
 
+// True when `staged_names` (the listing of `staging_path`) holds the game's
+// program under its exact name and it is a regular file there. A name that
+// differs only in letter case fails on every host, as the payload filter
+// would not take it either.
+bool holds_game_program(const std::filesystem::path& staging_path,
+                        const std::vector<std::string>& staged_names);
+
 // The UTF-8 names of the entries directly in `folder`, in the host listing's
 // order, hidden ones included. Never fails visibly: a folder that cannot be
 // listed gives an empty list, an error while listing ends the list early.
