@@ -1,11 +1,13 @@
 #include <zlib.h>
 
 #include <algorithm>
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "archive/archive_open.h"
+#include "archive/gzip_read_ahead.h"
 #include "archive/member_path.h"
 #include "archive/member_path_set.h"
 #include "archive/readers.h"
@@ -18,7 +20,7 @@ namespace zrk {
 namespace {
 
 // zlib inflates straight into the caller's buffer only for reads of at least
-// twice its buffer size; 32 KiB keeps every 64 KiB data read on that path
+// twice its buffer size; 32 KiB keeps the read-ahead's slots on that path
 // while reading the file in larger pieces than the 8 KiB default. Measured:
 // 128 KiB cost about 30% of the throughput through the extra copy.
 constexpr unsigned kGzipBufferSize = 32 * 1024;
@@ -38,7 +40,7 @@ struct PendingNames {
 };
 
 struct TarballReader {
-  gzFile file = nullptr;  // borrowed: GzipStream owns it
+  GzipReadAhead* stream = nullptr;  // borrowed
   std::filesystem::path staging;
   StagingFolders folders;
   Messages* messages = nullptr;
@@ -50,54 +52,9 @@ struct TarballReader {
   MemberPathSet paths;  // only the paths, never data
 };
 
-// Owns the open gzip stream, so that no way out (an exception included)
-// leaves it open.
-class GzipStream {
- public:
-  explicit GzipStream(gzFile file) : file_(file) {}
-  ~GzipStream() {
-    if (file_ != nullptr) gzclose(file_);
-  }
-  GzipStream(const GzipStream&) = delete;
-  GzipStream& operator=(const GzipStream&) = delete;
-
-  gzFile get() const { return file_; }
-  // Closes the stream now and returns what gzclose says.
-  int close() {
-    const gzFile file = file_;
-    file_ = nullptr;
-    return gzclose(file);
-  }
-
- private:
-  gzFile file_;
-};
-
 ExtractStatus fail(TarballReader& reader, ExtractStatus status, std::string line) {
   add_message(reader.messages, std::move(line));
   return status;
-}
-
-// gzread until `count` bytes are in or no more come; a read error counts as
-// the end here, since the caller reports a short read by where it happened.
-std::size_t read_full(gzFile file, char* buffer, std::size_t count) {
-  std::size_t gathered = 0;
-  while (gathered < count) {
-    const int got = gzread(file, buffer + gathered, static_cast<unsigned>(count - gathered));
-    if (got < 1) break;
-    gathered += static_cast<std::size_t>(got);
-  }
-  return gathered;
-}
-
-bool skip_data(gzFile file, std::uint64_t count, std::vector<char>& buffer) {
-  while (count > 0) {
-    const std::size_t chunk =
-        static_cast<std::size_t>(std::min<std::uint64_t>(count, buffer.size()));
-    if (read_full(file, buffer.data(), chunk) < chunk) return false;
-    count -= chunk;
-  }
-  return true;
 }
 
 std::uint64_t padded_size(std::uint64_t size) { return (size + 511) & ~std::uint64_t{511}; }
@@ -190,7 +147,7 @@ ExtractStatus read_extension(TarballReader& reader, const TarMember& header) {
   // number of blocks.
   const auto size = static_cast<std::size_t>(header.size);
   const auto padded = static_cast<std::size_t>(padded_size(header.size));
-  if (read_full(reader.file, reader.buffer.data(), padded) < padded) {
+  if (reader.stream->read(reader.buffer.data(), padded) < padded) {
     return fail(reader, kRefused, "the tarball ends inside " + header.name);
   }
 
@@ -214,7 +171,7 @@ ExtractStatus skip_member(TarballReader& reader, const TarMember& member) {
   add_message(reader.messages, "skipped " + member.name + " (unsupported tar type " +
                                    std::string(1, member.type) + ")");
   if (!add_to_total(reader, member.size)) return fail_cap(reader);
-  if (!skip_data(reader.file, padded_size(member.size), reader.buffer)) {
+  if (!reader.stream->skip(padded_size(member.size))) {
     return fail(reader, kRefused, "the tarball ends inside " + member.name);
   }
   return kExtracted;
@@ -257,28 +214,29 @@ ExtractStatus extract_directory(TarballReader& reader, const TarMember& member) 
   if (!relative.empty() && !reader.folders.make_folder(staged_path(reader.staging, relative))) {
     return fail(reader, kCannotWrite, "cannot create " + relative);
   }
-  if (!skip_data(reader.file, padded_size(member.size), reader.buffer)) {
+  if (!reader.stream->skip(padded_size(member.size))) {
     return fail(reader, kRefused, "the tarball ends inside " + member.name);
   }
   return kExtracted;
 }
 
+// Writes straight from the read-ahead's slots.
 ExtractStatus copy_file_data(TarballReader& reader, const TarMember& member,
                              const std::string& relative, const std::filesystem::path& target) {
   StagedFile staged;
   if (!staged.open(target)) return fail(reader, kCannotWrite, "cannot write " + to_utf8(target));
   for (std::uint64_t remaining = member.size; remaining > 0;) {
-    const std::size_t chunk =
-        static_cast<std::size_t>(std::min<std::uint64_t>(remaining, kCopyBufferSize));
-    if (read_full(reader.file, reader.buffer.data(), chunk) < chunk) {
+    const std::string_view piece = reader.stream->next(static_cast<std::size_t>(
+        std::min<std::uint64_t>(remaining, std::numeric_limits<std::size_t>::max())));
+    if (piece.empty()) {
       staged.close();
       return fail(reader, kRefused, "the tarball ends inside the data of " + relative);
     }
-    if (!staged.write(reader.buffer.data(), chunk)) {
+    if (!staged.write(piece.data(), piece.size())) {
       staged.close();
       return fail(reader, kCannotWrite, "cannot write " + to_utf8(target));
     }
-    remaining -= chunk;
+    remaining -= piece.size();
   }
   if (!staged.close()) return fail(reader, kCannotWrite, "cannot write " + to_utf8(target));
   return kExtracted;
@@ -302,7 +260,7 @@ ExtractStatus extract_file(TarballReader& reader, const TarMember& member) {
     return fail(reader, kCannotWrite, "cannot create the folder for " + relative);
   }
   if (const ExtractStatus status = copy_file_data(reader, member, relative, target)) return status;
-  if (!skip_data(reader.file, padded_size(member.size) - member.size, reader.buffer)) {
+  if (!reader.stream->skip(padded_size(member.size) - member.size)) {
     return fail(reader, kRefused, "the tarball ends inside the padding of " + relative);
   }
   return kExtracted;
@@ -323,7 +281,7 @@ ExtractStatus handle_member(TarballReader& reader, TarMember& member) {
 ExtractStatus read_members(TarballReader& reader) {
   unsigned char block[kTarBlockSize];
   for (;;) {
-    const std::size_t got = read_full(reader.file, reinterpret_cast<char*>(block), kTarBlockSize);
+    const std::size_t got = reader.stream->read(reinterpret_cast<char*>(block), kTarBlockSize);
     if (got == 0) return kExtracted;
     if (got < kTarBlockSize)
       return fail(reader, kRefused, "the tarball ends inside a header block");
@@ -347,16 +305,13 @@ ExtractStatus read_members(TarballReader& reader) {
 // stream is noticed, and counts it toward the cap against gzip bombs.
 ExtractStatus read_to_end(TarballReader& reader) {
   for (;;) {
-    const int got =
-        gzread(reader.file, reader.buffer.data(), static_cast<unsigned>(kCopyBufferSize));
-    if (got < 0) return fail(reader, kRefused, "the tarball's compressed data is damaged");
-    if (got == 0) break;
-    if (!add_to_total(reader, static_cast<std::uint64_t>(got))) return fail_cap(reader);
+    const std::string_view piece = reader.stream->next(kCopyBufferSize);
+    if (piece.empty()) break;
+    if (!add_to_total(reader, piece.size())) return fail_cap(reader);
   }
-  int error = Z_OK;
-  gzerror(reader.file, &error);
-  if (error == Z_BUF_ERROR)
+  if (reader.stream->damaged()) {
     return fail(reader, kRefused, "the tarball's compressed data is damaged");
+  }
   return kExtracted;
 }
 
@@ -379,14 +334,15 @@ ExtractStatus read_tarball(TarballReader& reader) {
 
 ExtractStatus extract_tarball(const std::filesystem::path& archive_path,
                               const std::filesystem::path& staging_path, Messages* messages) {
-  GzipStream stream(open_gzip(archive_path));
-  if (stream.get() == nullptr) {
+  const gzFile file = open_gzip(archive_path);
+  if (file == nullptr) {
     add_message(messages, "cannot open " + to_utf8(archive_path) + " as gzip");
     return kRefused;
   }
+  gzbuffer(file, kGzipBufferSize);
+  GzipReadAhead stream(file);
   TarballReader reader;
-  reader.file = stream.get();
-  gzbuffer(reader.file, kGzipBufferSize);
+  reader.stream = &stream;
   reader.staging = staging_path;
   reader.messages = messages;
 

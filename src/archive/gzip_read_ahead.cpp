@@ -1,0 +1,120 @@
+#include "archive/gzip_read_ahead.h"
+
+#include <algorithm>
+#include <cstring>
+
+namespace zrk {
+
+namespace {
+
+// Four slots of 128 KiB: zlib inflates straight into a slot (any read of at
+// least twice its own buffer is done in place), and two slots in flight keep
+// both threads busy through a file's close or a run of small members.
+constexpr std::size_t kSlotCount = 4;
+constexpr unsigned kSlotSize = 128 * 1024;
+
+}  // namespace
+
+GzipReadAhead::GzipReadAhead(gzFile file) : file_(file), slots_(kSlotCount) {
+  for (Slot& slot : slots_) slot.data.resize(kSlotSize);
+  thread_ = std::thread(&GzipReadAhead::inflate, this);
+}
+
+GzipReadAhead::~GzipReadAhead() {
+  stop();
+  if (file_ != nullptr) gzclose(file_);
+}
+
+// The second thread: fills free slots in turn until the stream ends.
+void GzipReadAhead::inflate() {
+  for (;;) {
+    Slot* slot = nullptr;
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      changed_.wait(lock, [this] { return stopping_ || filled_ - taken_ < slots_.size(); });
+      if (stopping_) return;
+      slot = &slots_[filled_ % slots_.size()];
+    }
+    const int got = gzread(file_, slot->data.data(), kSlotSize);
+    int error = Z_OK;
+    if (got <= 0) gzerror(file_, &error);
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      if (got > 0) {
+        slot->size = static_cast<std::size_t>(got);
+        ++filled_;
+      } else {
+        ended_ = true;
+        // A stream cut short reads as a clean end with Z_BUF_ERROR left behind.
+        damaged_ = got < 0 || error == Z_BUF_ERROR;
+      }
+    }
+    changed_.notify_one();
+    if (got <= 0) return;
+  }
+}
+
+std::string_view GzipReadAhead::next(std::size_t max) {
+  if (!holding_ || offset_ == slots_[taken_ % slots_.size()].size) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (holding_) {
+      ++taken_;
+      offset_ = 0;
+      holding_ = false;
+      changed_.notify_one();
+    }
+    changed_.wait(lock, [this] { return filled_ > taken_ || ended_; });
+    if (filled_ == taken_) return {};
+    holding_ = true;
+  }
+  // The slot is the reader's until it is given back, so no lock is needed.
+  const Slot& slot = slots_[taken_ % slots_.size()];
+  const std::size_t count = std::min(max, slot.size - offset_);
+  const std::string_view view(slot.data.data() + offset_, count);
+  offset_ += count;
+  return view;
+}
+
+std::size_t GzipReadAhead::read(char* out, std::size_t count) {
+  std::size_t gathered = 0;
+  while (gathered < count) {
+    const std::string_view piece = next(count - gathered);
+    if (piece.empty()) break;
+    std::memcpy(out + gathered, piece.data(), piece.size());
+    gathered += piece.size();
+  }
+  return gathered;
+}
+
+bool GzipReadAhead::skip(std::uint64_t count) {
+  while (count > 0) {
+    const std::string_view piece =
+        next(static_cast<std::size_t>(std::min<std::uint64_t>(count, kSlotSize)));
+    if (piece.empty()) return false;
+    count -= piece.size();
+  }
+  return true;
+}
+
+bool GzipReadAhead::damaged() {
+  std::lock_guard<std::mutex> lock(mutex_);
+  return damaged_;
+}
+
+void GzipReadAhead::stop() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  changed_.notify_one();
+  if (thread_.joinable()) thread_.join();
+}
+
+int GzipReadAhead::close() {
+  stop();
+  const gzFile file = file_;
+  file_ = nullptr;
+  return gzclose(file);
+}
+
+}  // namespace zrk
