@@ -22,6 +22,11 @@ inline constexpr std::size_t kCopyBufferSize = 65536;
 
 enum class ArchiveType { kUnknown, kZip, kTarball };
 
+// What becomes of member data: written to the staged files, or, for a check
+// that wants only the verdict, read and counted, each staged file getting its
+// length and no data.
+enum class MemberData { kWrite, kDiscard };
+
 // The reader that extract_archive chooses for `archive_text` (UTF-8): ".zip",
 // or ".tar.gz" and ".tgz", at the very end of the text, ASCII case ignored.
 ArchiveType archive_type(std::string_view archive_text);
@@ -32,6 +37,6 @@ ArchiveType archive_type(std::string_view archive_text);
 // opening it. Every nonzero status comes with exactly one failure line, the
 // last one appended.
 ExtractStatus extract_archive(std::string_view archive_text, std::string_view staging_text,
-                              Messages* messages);
+                              Messages* messages, MemberData data = MemberData::kWrite);
 
 }  // namespace zrk

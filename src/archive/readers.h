@@ -12,11 +12,13 @@ namespace zrk {
 // Checks the whole member table first and writes nothing unless every member
 // passes; then writes the members and checks their data against their sizes.
 ExtractStatus extract_zip(const std::filesystem::path& archive_path,
-                          const std::filesystem::path& staging_path, Messages* messages);
+                          const std::filesystem::path& staging_path, Messages* messages,
+                          MemberData data = MemberData::kWrite);
 
 // Streams a gzip-compressed (or plain) ustar tarball, writing each member as
 // its header comes.
 ExtractStatus extract_tarball(const std::filesystem::path& archive_path,
-                              const std::filesystem::path& staging_path, Messages* messages);
+                              const std::filesystem::path& staging_path, Messages* messages,
+                              MemberData data = MemberData::kWrite);
 
 }  // namespace zrk

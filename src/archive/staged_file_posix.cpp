@@ -15,7 +15,7 @@ struct StagedFile::Host {
   int fd = -1;
 };
 
-StagedFile::StagedFile() = default;
+StagedFile::StagedFile(MemberData data) : data_(data) {}
 
 StagedFile::~StagedFile() { close(); }
 
@@ -25,11 +25,16 @@ bool StagedFile::open(const std::filesystem::path& path) {
   host->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (host->fd < 0) return false;
   host_ = std::move(host);
+  discarded_ = 0;
   return true;
 }
 
 bool StagedFile::write(const char* data, std::size_t size) {
   if (!host_) return false;
+  if (data_ == MemberData::kDiscard) {
+    discarded_ += size;
+    return true;
+  }
   const int fd = host_->fd;
   while (size > 0) {
     const ssize_t written = ::write(fd, data, size);
@@ -45,7 +50,9 @@ bool StagedFile::close() {
   if (!host_) return false;
   const int fd = host_->fd;
   host_.reset();
-  return ::close(fd) == 0;
+  const bool sized =
+      data_ == MemberData::kWrite || ::ftruncate(fd, static_cast<off_t>(discarded_)) == 0;
+  return ::close(fd) == 0 && sized;
 }
 
 }  // namespace zrk

@@ -12,7 +12,7 @@ struct StagedFile::Host {
   HANDLE file = INVALID_HANDLE_VALUE;
 };
 
-StagedFile::StagedFile() = default;
+StagedFile::StagedFile(MemberData data) : data_(data) {}
 
 StagedFile::~StagedFile() { close(); }
 
@@ -23,11 +23,16 @@ bool StagedFile::open(const std::filesystem::path& path) {
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (host->file == INVALID_HANDLE_VALUE) return false;
   host_ = std::move(host);
+  discarded_ = 0;
   return true;
 }
 
 bool StagedFile::write(const char* data, std::size_t size) {
   if (!host_) return false;
+  if (data_ == MemberData::kDiscard) {
+    discarded_ += size;
+    return true;
+  }
   while (size > 0) {
     const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
     DWORD written = 0;
@@ -44,8 +49,16 @@ bool StagedFile::close() {
   if (!host_) return false;
   const HANDLE file = host_->file;
   host_.reset();
-  const bool flushed = FlushFileBuffers(file) != 0;
-  return CloseHandle(file) != 0 && flushed;
+  bool done = true;
+  if (data_ == MemberData::kWrite) {
+    done = FlushFileBuffers(file) != 0;
+  } else {
+    // The end moves without writing: the file's valid data stays empty.
+    FILE_END_OF_FILE_INFO end{};
+    end.EndOfFile.QuadPart = static_cast<LONGLONG>(discarded_);
+    done = SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) != 0;
+  }
+  return CloseHandle(file) != 0 && done;
 }
 
 }  // namespace zrk

@@ -8,6 +8,8 @@
 #include <memory>
 #include <string_view>
 
+#include "archive/extract.h"
+
 namespace zrk {
 
 // `staging_path` joined with the member's relative path (UTF-8), in the host's
@@ -44,7 +46,9 @@ class StagingFolders {
 // unbuffered: every chunk is a whole copy buffer already.
 class StagedFile {
  public:
-  StagedFile();
+  // With MemberData::kDiscard, writes are only counted and the close gives
+  // the file that length with no data (sparse where the file system can).
+  explicit StagedFile(MemberData data = MemberData::kWrite);
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
   // Closes a file still open.
@@ -67,6 +71,8 @@ class StagedFile {
   // HANDLE on Windows. Null when no file is open.
   struct Host;
   std::unique_ptr<Host> host_;
+  MemberData data_;
+  std::uint64_t discarded_ = 0;  // bytes counted since the open, kDiscard only
 };
 
 }  // namespace zrk

@@ -237,7 +237,7 @@ ExtractStatus copy_member_data(zip_file_t* handle, StagedFile& file, const ZipMe
 
 ExtractStatus write_file_member(zip_t* archive, const ZipMember& member,
                                 const std::filesystem::path& destination, std::vector<char>& buffer,
-                                StagingFolders& folders, Messages* messages) {
+                                StagingFolders& folders, MemberData data, Messages* messages) {
   if (!folders.make_parent_folders(destination)) {
     return fail(messages, kCannotWrite, "cannot create the folder for " + member.relative_path);
   }
@@ -245,7 +245,7 @@ ExtractStatus write_file_member(zip_t* archive, const ZipMember& member,
   if (handle == nullptr) {
     return fail(messages, kRefused, "cannot read " + member.relative_path + " from the zip");
   }
-  StagedFile file;
+  StagedFile file(data);
   if (!file.open(destination)) {
     return fail(messages, kCannotWrite, "cannot write " + to_utf8(destination));
   }
@@ -269,10 +269,10 @@ ExtractStatus write_file_member(zip_t* archive, const ZipMember& member,
 // Second pass: one member into staging.
 ExtractStatus write_member(zip_t* archive, const ZipMember& member,
                            const std::filesystem::path& staging_path, std::vector<char>& buffer,
-                           StagingFolders& folders, Messages* messages) {
+                           StagingFolders& folders, MemberData data, Messages* messages) {
   const std::filesystem::path destination = staged_path(staging_path, member.relative_path);
   if (!member.is_folder) {
-    return write_file_member(archive, member, destination, buffer, folders, messages);
+    return write_file_member(archive, member, destination, buffer, folders, data, messages);
   }
   if (!member.relative_path.empty() && !folders.make_folder(destination)) {
     return fail(messages, kCannotWrite, "cannot create " + member.relative_path);
@@ -283,7 +283,8 @@ ExtractStatus write_member(zip_t* archive, const ZipMember& member,
 }  // namespace
 
 ExtractStatus extract_zip(const std::filesystem::path& archive_path,
-                          const std::filesystem::path& staging_path, Messages* messages) {
+                          const std::filesystem::path& staging_path, Messages* messages,
+                          MemberData data) {
   const ZipArchive archive = open_zip(archive_path);
   if (archive == nullptr) {
     return fail(messages, kRefused, "cannot open " + to_utf8(archive_path) + " as a zip");
@@ -295,7 +296,7 @@ ExtractStatus extract_zip(const std::filesystem::path& archive_path,
   std::vector<char> buffer(kCopyBufferSize, 0);
   StagingFolders folders;
   for (const ZipMember& member : members) {
-    status = write_member(archive.get(), member, staging_path, buffer, folders, messages);
+    status = write_member(archive.get(), member, staging_path, buffer, folders, data, messages);
     if (status != kExtracted) return status;
   }
   return kExtracted;

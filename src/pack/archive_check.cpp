@@ -77,7 +77,9 @@ void note_unreadable(std::string_view archive_text, CheckReport* report) {
 
 void judge(std::string_view archive_text, const std::filesystem::path& staging,
            CheckReport* report) {
-  const ExtractStatus status = extract_archive(archive_text, to_utf8(staging), &report->lines);
+  // The updater's own readers, minus the writing of member data.
+  const ExtractStatus status =
+      extract_archive(archive_text, to_utf8(staging), &report->lines, MemberData::kDiscard);
   collect_skipped(report);
   count_unpacked(staging, report);
   if (status != kExtracted) {

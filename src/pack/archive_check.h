@@ -27,7 +27,8 @@ struct CheckReport {
 };
 
 // Unpacks `archive_text` (UTF-8) into a temporary folder of its own, which
-// it removes again, and judges what it finds as the update run does.
+// it removes again, and judges what it finds as the update run does. Member
+// data is read and checked but not written: each file gets only its length.
 CheckReport check_archive(std::string_view archive_text);
 
 // The lines, then one summary line.
