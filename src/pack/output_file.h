@@ -23,7 +23,9 @@ class OutputFile {
   bool open(const std::filesystem::path& path);
   // Writes all `size` bytes. False on failure, or when no file is open.
   bool write(const char* data, std::size_t size);
-  // Hands everything written to the device. False on failure.
+  // Hands everything written to the device. False on failure. Where the
+  // host can, the device gets each stretch of data soon after its write, so
+  // this waits for the last stretch only.
   bool sync();
   // False when the host reports a failure at the close, or no file was open.
   bool close();
@@ -34,6 +36,8 @@ class OutputFile {
  private:
   std::intptr_t handle_ = -1;  // a descriptor on POSIX, a HANDLE on Windows
   std::error_code error_;
+  std::uint64_t written_ = 0;  // bytes written since the open
+  std::uint64_t started_ = 0;  // of those, how many the device was asked to write
 };
 
 // Hands what was written to `path` (closed) to the device. False on failure.
