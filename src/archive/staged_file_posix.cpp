@@ -1,7 +1,10 @@
 // Staged files on POSIX: open(2) and write(2) straight from the copy buffer.
 // O_CLOEXEC keeps the descriptor out of the relaunched game. The data reaches
 // the device with the run's one flush of the staging folder before the swap
-// (flush_tree); starting each file's write-out at its close measured slower.
+// (flush_tree). Starting each file's write-out at its close measured slower
+// on many small files; a large file instead has each 8 MiB handed to the
+// device as soon as it is written, so that the device works while the next
+// data is inflated and the flush waits for little.
 #include <fcntl.h>
 #include <unistd.h>
 
@@ -11,8 +14,16 @@
 
 namespace zrk {
 
+namespace {
+
+constexpr std::uint64_t kWriteBehind = 8u << 20;
+
+}  // namespace
+
 struct StagedFile::Host {
   int fd = -1;
+  std::uint64_t written = 0;
+  std::uint64_t started = 0;  // of `written`, what the device was asked to write
 };
 
 StagedFile::StagedFile(MemberData data) : data_(data) {}
@@ -42,6 +53,14 @@ bool StagedFile::write(const char* data, std::size_t size) {
     if (written <= 0) return false;
     data += written;
     size -= static_cast<std::size_t>(written);
+    host_->written += static_cast<std::uint64_t>(written);
+  }
+  Host& host = *host_;
+  if (host.written - host.started >= kWriteBehind) {
+    // Only a request: the flush before the swap reports any failure.
+    ::sync_file_range(fd, static_cast<off_t>(host.started),
+                      static_cast<off_t>(host.written - host.started), SYNC_FILE_RANGE_WRITE);
+    host.started = host.written;
   }
   return true;
 }
