@@ -32,12 +32,12 @@ ArchiveType archive_type(std::string_view archive_text) {
 }
 
 ExtractStatus extract_archive(std::string_view archive_text, std::string_view staging_text,
-                              Messages* messages, MemberData data) {
+                              Messages* messages, StagedTally* tally) {
   switch (archive_type(archive_text)) {
     case ArchiveType::kZip:
-      return extract_zip(from_utf8(archive_text), from_utf8(staging_text), messages, data);
+      return extract_zip(from_utf8(archive_text), from_utf8(staging_text), messages, tally);
     case ArchiveType::kTarball:
-      return extract_tarball(from_utf8(archive_text), from_utf8(staging_text), messages, data);
+      return extract_tarball(from_utf8(archive_text), from_utf8(staging_text), messages, tally);
     case ArchiveType::kUnknown:
       break;
   }

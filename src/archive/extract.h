@@ -22,10 +22,7 @@ inline constexpr std::size_t kCopyBufferSize = 65536;
 
 enum class ArchiveType { kUnknown, kZip, kTarball };
 
-// What becomes of member data: written to the staged files, or, for a check
-// that wants only the verdict, read and counted, each staged file getting its
-// length and no data.
-enum class MemberData { kWrite, kDiscard };
+struct StagedTally;
 
 // The reader that extract_archive chooses for `archive_text` (UTF-8): ".zip",
 // or ".tar.gz" and ".tgz", at the very end of the text, ASCII case ignored.
@@ -35,8 +32,10 @@ ArchiveType archive_type(std::string_view archive_text);
 // folder `staging_text`: ".zip" goes to the zip reader, ".tar.gz" and ".tgz"
 // to the tarball reader (ASCII case ignored); anything else is refused without
 // opening it. Every nonzero status comes with exactly one failure line, the
-// last one appended.
+// last one appended. With a `tally` (archive/staging.h), every member is read
+// and judged the same way but nothing is made on disk: the folders and files
+// that would be staged, with their lengths, go into the tally instead.
 ExtractStatus extract_archive(std::string_view archive_text, std::string_view staging_text,
-                              Messages* messages, MemberData data = MemberData::kWrite);
+                              Messages* messages, StagedTally* tally = nullptr);
 
 }  // namespace zrk

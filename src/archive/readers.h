@@ -1,6 +1,6 @@
 // The two archive readers behind extract_archive. Both take platform paths,
-// unpack into the existing, empty staging folder, and stop at the first problem
-// with one line and its status.
+// unpack into the existing, empty staging folder (or, with a tally, into the
+// tally alone), and stop at the first problem with one line and its status.
 #pragma once
 
 #include <filesystem>
@@ -13,12 +13,12 @@ namespace zrk {
 // passes; then writes the members and checks their data against their sizes.
 ExtractStatus extract_zip(const std::filesystem::path& archive_path,
                           const std::filesystem::path& staging_path, Messages* messages,
-                          MemberData data = MemberData::kWrite);
+                          StagedTally* tally = nullptr);
 
 // Streams a gzip-compressed (or plain) ustar tarball, writing each member as
 // its header comes.
 ExtractStatus extract_tarball(const std::filesystem::path& archive_path,
                               const std::filesystem::path& staging_path, Messages* messages,
-                              MemberData data = MemberData::kWrite);
+                              StagedTally* tally = nullptr);
 
 }  // namespace zrk

@@ -26,26 +26,20 @@ struct StagedFile::Host {
   std::uint64_t started = 0;  // of `written`, what the device was asked to write
 };
 
-StagedFile::StagedFile(MemberData data) : data_(data) {}
+StagedFile::StagedFile(StagedTally* tally) : tally_(tally) {}
 
 StagedFile::~StagedFile() { close(); }
 
-bool StagedFile::open(const std::filesystem::path& path) {
-  close();
+bool StagedFile::open_host(const std::filesystem::path& path) {
   auto host = std::make_unique<Host>();
   host->fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
   if (host->fd < 0) return false;
   host_ = std::move(host);
-  discarded_ = 0;
   return true;
 }
 
-bool StagedFile::write(const char* data, std::size_t size) {
+bool StagedFile::write_host(const char* data, std::size_t size) {
   if (!host_) return false;
-  if (data_ == MemberData::kDiscard) {
-    discarded_ += size;
-    return true;
-  }
   const int fd = host_->fd;
   while (size > 0) {
     const ssize_t written = ::write(fd, data, size);
@@ -65,13 +59,11 @@ bool StagedFile::write(const char* data, std::size_t size) {
   return true;
 }
 
-bool StagedFile::close() {
+bool StagedFile::close_host() {
   if (!host_) return false;
   const int fd = host_->fd;
   host_.reset();
-  const bool sized =
-      data_ == MemberData::kWrite || ::ftruncate(fd, static_cast<off_t>(discarded_)) == 0;
-  return ::close(fd) == 0 && sized;
+  return ::close(fd) == 0;
 }
 
 }  // namespace zrk

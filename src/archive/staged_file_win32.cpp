@@ -12,27 +12,21 @@ struct StagedFile::Host {
   HANDLE file = INVALID_HANDLE_VALUE;
 };
 
-StagedFile::StagedFile(MemberData data) : data_(data) {}
+StagedFile::StagedFile(StagedTally* tally) : tally_(tally) {}
 
 StagedFile::~StagedFile() { close(); }
 
-bool StagedFile::open(const std::filesystem::path& path) {
-  close();
+bool StagedFile::open_host(const std::filesystem::path& path) {
   auto host = std::make_unique<Host>();
   host->file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (host->file == INVALID_HANDLE_VALUE) return false;
   host_ = std::move(host);
-  discarded_ = 0;
   return true;
 }
 
-bool StagedFile::write(const char* data, std::size_t size) {
+bool StagedFile::write_host(const char* data, std::size_t size) {
   if (!host_) return false;
-  if (data_ == MemberData::kDiscard) {
-    discarded_ += size;
-    return true;
-  }
   while (size > 0) {
     const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
     DWORD written = 0;
@@ -45,20 +39,12 @@ bool StagedFile::write(const char* data, std::size_t size) {
   return true;
 }
 
-bool StagedFile::close() {
+bool StagedFile::close_host() {
   if (!host_) return false;
   const HANDLE file = host_->file;
   host_.reset();
-  bool done = true;
-  if (data_ == MemberData::kWrite) {
-    done = FlushFileBuffers(file) != 0;
-  } else {
-    // The end moves without writing: the file's valid data stays empty.
-    FILE_END_OF_FILE_INFO end{};
-    end.EndOfFile.QuadPart = static_cast<LONGLONG>(discarded_);
-    done = SetFileInformationByHandle(file, FileEndOfFileInfo, &end, sizeof end) != 0;
-  }
-  return CloseHandle(file) != 0 && done;
+  const bool flushed = FlushFileBuffers(file) != 0;
+  return CloseHandle(file) != 0 && flushed;
 }
 
 }  // namespace zrk

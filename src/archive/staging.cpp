@@ -21,8 +21,25 @@ bool make_parent_folders(const std::filesystem::path& file) {
   return make_folder(file.parent_path());
 }
 
+void StagedTally::add_folder(std::filesystem::path folder) {
+  // Stops at the first folder already known: those above it are known too.
+  while (!folder.empty() && folder != root && folders.insert(folder).second) {
+    std::filesystem::path parent = folder.parent_path();
+    if (parent == folder) break;
+    folder = std::move(parent);
+  }
+}
+
+bool StagingFolders::make(const std::filesystem::path& folder) {
+  if (tally_ != nullptr) {
+    tally_->add_folder(folder);
+    return true;
+  }
+  return zrk::make_folder(folder);
+}
+
 bool StagingFolders::make_folder(const std::filesystem::path& folder) {
-  if (!zrk::make_folder(folder)) return false;
+  if (!make(folder)) return false;
   last_made_ = folder;
   return true;
 }
@@ -30,8 +47,30 @@ bool StagingFolders::make_folder(const std::filesystem::path& folder) {
 bool StagingFolders::make_parent_folders(const std::filesystem::path& file) {
   std::filesystem::path parent = file.parent_path();
   if (!last_made_.empty() && parent.native() == last_made_.native()) return true;
-  if (!zrk::make_folder(parent)) return false;
+  if (!make(parent)) return false;
   last_made_ = std::move(parent);
+  return true;
+}
+
+bool StagedFile::open(const std::filesystem::path& path) {
+  close();
+  if (tally_ == nullptr) return open_host(path);
+  tallying_ = true;
+  tallied_path_ = path;
+  tallied_length_ = 0;
+  return true;
+}
+
+bool StagedFile::write(const char* data, std::size_t size) {
+  if (!tallying_) return write_host(data, size);
+  tallied_length_ += size;
+  return true;
+}
+
+bool StagedFile::close() {
+  if (!tallying_) return close_host();
+  tallying_ = false;
+  tally_->files[tallied_path_] = tallied_length_;
   return true;
 }
 

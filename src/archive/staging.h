@@ -5,7 +5,9 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <map>
 #include <memory>
+#include <set>
 #include <string_view>
 
 #include "archive/extract.h"
@@ -26,11 +28,26 @@ bool make_folder(const std::filesystem::path& folder);
 // above it. True on success, or when it already exists.
 bool make_parent_folders(const std::filesystem::path& file);
 
+// What an extraction would stage, kept in memory instead of on disk, for a
+// check that wants the verdict and not the files: every folder below `root`
+// and every file, by its staged path, each file with its length.
+struct StagedTally {
+  std::filesystem::path root;  // the staging path the readers were given
+  std::set<std::filesystem::path> folders;
+  std::map<std::filesystem::path, std::uint64_t> files;
+
+  // Records `folder` and the folders above it, up to `root`.
+  void add_folder(std::filesystem::path folder);
+};
+
 // The folders of one extraction. Archives list a folder's files together and
 // nothing removes a folder while the reader runs, so the folder made last is
 // remembered and not asked for again for the next file in it.
 class StagingFolders {
  public:
+  // With a tally, folders are recorded there and never made.
+  explicit StagingFolders(StagedTally* tally = nullptr) : tally_(tally) {}
+
   // make_folder, remembering `folder` when it succeeds.
   bool make_folder(const std::filesystem::path& folder);
   // make_parent_folders, with no call to the host when the parent is the
@@ -38,6 +55,9 @@ class StagingFolders {
   bool make_parent_folders(const std::filesystem::path& file);
 
  private:
+  bool make(const std::filesystem::path& folder);
+
+  StagedTally* tally_;
   std::filesystem::path last_made_;
 };
 
@@ -46,9 +66,9 @@ class StagingFolders {
 // unbuffered: every chunk is a whole copy buffer already.
 class StagedFile {
  public:
-  // With MemberData::kDiscard, writes are only counted and the close gives
-  // the file that length with no data (sparse where the file system can).
-  explicit StagedFile(MemberData data = MemberData::kWrite);
+  // With a tally, nothing is opened: writes are counted, and the close
+  // records the file and its length there.
+  explicit StagedFile(StagedTally* tally = nullptr);
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
   // Closes a file still open.
@@ -67,12 +87,18 @@ class StagedFile {
   bool close();
 
  private:
-  // The host's own handle (staged_file_*.cpp): a descriptor on POSIX, a
-  // HANDLE on Windows. Null when no file is open.
+  // The host's own file (staged_file_*.cpp): the three operations above
+  // without the tally, on a descriptor on POSIX, a HANDLE on Windows.
   struct Host;
-  std::unique_ptr<Host> host_;
-  MemberData data_;
-  std::uint64_t discarded_ = 0;  // bytes counted since the open, kDiscard only
+  bool open_host(const std::filesystem::path& path);
+  bool write_host(const char* data, std::size_t size);
+  bool close_host();
+
+  std::unique_ptr<Host> host_;  // null when no host file is open
+  StagedTally* tally_;
+  bool tallying_ = false;  // a tallied file is open
+  std::filesystem::path tallied_path_;
+  std::uint64_t tallied_length_ = 0;
 };
 
 }  // namespace zrk

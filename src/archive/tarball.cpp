@@ -42,7 +42,7 @@ struct PendingNames {
 struct TarballReader {
   GzipReadAhead* stream = nullptr;  // borrowed
   std::filesystem::path staging;
-  MemberData data = MemberData::kWrite;
+  StagedTally* tally = nullptr;
   StagingFolders folders;
   Messages* messages = nullptr;
   std::vector<char> buffer = std::vector<char>(kCopyBufferSize, 0);
@@ -224,7 +224,7 @@ ExtractStatus extract_directory(TarballReader& reader, const TarMember& member) 
 // Writes straight from the read-ahead's slots.
 ExtractStatus copy_file_data(TarballReader& reader, const TarMember& member,
                              const std::string& relative, const std::filesystem::path& target) {
-  StagedFile staged(reader.data);
+  StagedFile staged(reader.tally);
   if (!staged.open(target)) return fail(reader, kCannotWrite, "cannot write " + to_utf8(target));
   for (std::uint64_t remaining = member.size; remaining > 0;) {
     const std::string_view piece = reader.stream->next(static_cast<std::size_t>(
@@ -335,7 +335,7 @@ ExtractStatus read_tarball(TarballReader& reader) {
 
 ExtractStatus extract_tarball(const std::filesystem::path& archive_path,
                               const std::filesystem::path& staging_path, Messages* messages,
-                              MemberData data) {
+                              StagedTally* tally) {
   const gzFile file = open_gzip(archive_path);
   if (file == nullptr) {
     add_message(messages, "cannot open " + to_utf8(archive_path) + " as gzip");
@@ -346,7 +346,8 @@ ExtractStatus extract_tarball(const std::filesystem::path& archive_path,
   TarballReader reader;
   reader.stream = &stream;
   reader.staging = staging_path;
-  reader.data = data;
+  reader.tally = tally;
+  reader.folders = StagingFolders(tally);
   reader.messages = messages;
 
   const ExtractStatus status = read_tarball(reader);

@@ -237,7 +237,7 @@ ExtractStatus copy_member_data(zip_file_t* handle, StagedFile& file, const ZipMe
 
 ExtractStatus write_file_member(zip_t* archive, const ZipMember& member,
                                 const std::filesystem::path& destination, std::vector<char>& buffer,
-                                StagingFolders& folders, MemberData data, Messages* messages) {
+                                StagingFolders& folders, StagedTally* tally, Messages* messages) {
   if (!folders.make_parent_folders(destination)) {
     return fail(messages, kCannotWrite, "cannot create the folder for " + member.relative_path);
   }
@@ -245,7 +245,7 @@ ExtractStatus write_file_member(zip_t* archive, const ZipMember& member,
   if (handle == nullptr) {
     return fail(messages, kRefused, "cannot read " + member.relative_path + " from the zip");
   }
-  StagedFile file(data);
+  StagedFile file(tally);
   if (!file.open(destination)) {
     return fail(messages, kCannotWrite, "cannot write " + to_utf8(destination));
   }
@@ -269,10 +269,10 @@ ExtractStatus write_file_member(zip_t* archive, const ZipMember& member,
 // Second pass: one member into staging.
 ExtractStatus write_member(zip_t* archive, const ZipMember& member,
                            const std::filesystem::path& staging_path, std::vector<char>& buffer,
-                           StagingFolders& folders, MemberData data, Messages* messages) {
+                           StagingFolders& folders, StagedTally* tally, Messages* messages) {
   const std::filesystem::path destination = staged_path(staging_path, member.relative_path);
   if (!member.is_folder) {
-    return write_file_member(archive, member, destination, buffer, folders, data, messages);
+    return write_file_member(archive, member, destination, buffer, folders, tally, messages);
   }
   if (!member.relative_path.empty() && !folders.make_folder(destination)) {
     return fail(messages, kCannotWrite, "cannot create " + member.relative_path);
@@ -284,7 +284,7 @@ ExtractStatus write_member(zip_t* archive, const ZipMember& member,
 
 ExtractStatus extract_zip(const std::filesystem::path& archive_path,
                           const std::filesystem::path& staging_path, Messages* messages,
-                          MemberData data) {
+                          StagedTally* tally) {
   const ZipArchive archive = open_zip(archive_path);
   if (archive == nullptr) {
     return fail(messages, kRefused, "cannot open " + to_utf8(archive_path) + " as a zip");
@@ -294,9 +294,9 @@ ExtractStatus extract_zip(const std::filesystem::path& archive_path,
   if (status != kExtracted) return status;
 
   std::vector<char> buffer(kCopyBufferSize, 0);
-  StagingFolders folders;
+  StagingFolders folders(tally);
   for (const ZipMember& member : members) {
-    status = write_member(archive.get(), member, staging_path, buffer, folders, data, messages);
+    status = write_member(archive.get(), member, staging_path, buffer, folders, tally, messages);
     if (status != kExtracted) return status;
   }
   return kExtracted;

@@ -8,6 +8,8 @@
 #include <vector>
 
 #include "archive/readers.h"
+#include "archive/staging.h"
+#include "support/tar_fixtures.h"
 #include "support/test_support.h"
 
 namespace zrk {
@@ -25,6 +27,9 @@ struct Outcome {
 Outcome extract(const fs::path& zip, const fs::path& staging) {
   Outcome outcome;
   outcome.status = extract_zip(zip, staging, &outcome.lines);
+  test::expect_tally_matches_disk(
+      staging, outcome.status, &outcome.lines,
+      [&](StagedTally* tally, Messages* lines) { return extract_zip(zip, staging, lines, tally); });
   return outcome;
 }
 

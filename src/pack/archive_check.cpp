@@ -2,13 +2,13 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <random>
+#include <set>
 #include <system_error>
 
 #include "archive/extract.h"
+#include "archive/staging.h"
 #include "common/shared_file.h"
 #include "common/text.h"
-#include "pack/console.h"
 #include "swap/payload.h"
 
 namespace zrk {
@@ -18,30 +18,23 @@ namespace {
 constexpr std::string_view kSkipped = "skipped ";
 constexpr std::string_view kSkippedType = " (unsupported tar type ";
 
-// A new, empty folder under the system's temporary folder.
-bool make_scratch(std::filesystem::path* folder, std::error_code* error) {
-  const std::filesystem::path base = std::filesystem::temp_directory_path(*error);
-  if (*error) return false;
-  std::random_device random;
-  for (int attempt = 0; attempt < 16; ++attempt) {
-    char name[40];
-    std::snprintf(name, sizeof name, "zrk-pack-check-%08x%08x", random(), random());
-    *folder = base / name;
-    if (std::filesystem::create_directory(*folder, *error)) return true;
-    if (*error) return false;
-  }
-  *error = std::make_error_code(std::errc::file_exists);
-  return false;
-}
+// The folder name the readers stage below; with a tally nothing is made there.
+const std::filesystem::path kTallyRoot = "staging";
 
-void count_unpacked(const std::filesystem::path& staging, CheckReport* report) {
-  std::error_code error;
-  std::filesystem::recursive_directory_iterator it(staging, error);
-  for (; !error && it != std::filesystem::recursive_directory_iterator(); it.increment(error)) {
+// What the updater would find in its staging folder: the entries and their
+// bytes, and the names directly in it.
+std::vector<std::string> count_staged(const StagedTally& tally, CheckReport* report) {
+  std::set<std::string> top_names;
+  const auto note = [&](const std::filesystem::path& path) {
     ++report->members;
-    std::error_code size_error;
-    if (it->is_regular_file(size_error)) report->bytes += it->file_size(size_error);
+    top_names.insert(to_utf8(*path.lexically_relative(kTallyRoot).begin()));
+  };
+  for (const std::filesystem::path& folder : tally.folders) note(folder);
+  for (const auto& [file, length] : tally.files) {
+    note(file);
+    report->bytes += length;
   }
+  return {top_names.begin(), top_names.end()};
 }
 
 void collect_skipped(CheckReport* report) {
@@ -75,20 +68,21 @@ void note_unreadable(std::string_view archive_text, CheckReport* report) {
   report->exit_code = kPackCannotReadOrWrite;
 }
 
-void judge(std::string_view archive_text, const std::filesystem::path& staging,
-           CheckReport* report) {
-  // The updater's own readers, minus the writing of member data.
+void judge(std::string_view archive_text, CheckReport* report) {
+  // The updater's own readers, with what they would stage kept in memory.
+  StagedTally tally;
+  tally.root = kTallyRoot;
   const ExtractStatus status =
-      extract_archive(archive_text, to_utf8(staging), &report->lines, MemberData::kDiscard);
+      extract_archive(archive_text, to_utf8(kTallyRoot), &report->lines, &tally);
   collect_skipped(report);
-  count_unpacked(staging, report);
+  const std::vector<std::string> names = count_staged(tally, report);
   if (status != kExtracted) {
     report->exit_code = static_cast<int>(status);
     if (status == kRefused) note_unreadable(archive_text, report);
     return;
   }
-  const std::vector<std::string> names = list_dir_names(staging);
-  if (!holds_game_program(staging, names)) {
+  // A regular file of exactly that name, directly in staging.
+  if (tally.files.count(staged_path(kTallyRoot, game_exe_name())) == 0) {
     report->lines.push_back(std::string("the archive holds no ") + game_exe_name());
     report->exit_code = kPackRefused;
     return;
@@ -147,23 +141,13 @@ void put_json_list(const char* key, const std::vector<std::string>& items, std::
 
 CheckReport check_archive(std::string_view archive_text) {
   CheckReport report;
-  std::filesystem::path staging;
-  std::error_code error;
-  if (!make_scratch(&staging, &error)) {
-    report.lines.push_back("cannot write a temporary folder: " + error.message());
-    report.exit_code = kPackCannotReadOrWrite;
-    return report;
-  }
-  remove_on_interrupt(staging);
   try {
-    judge(archive_text, staging, &report);
+    judge(archive_text, &report);
   } catch (const std::exception& e) {
     // The update run stops the same way, with exit code 5.
     report.lines.push_back(std::string("the run would stop on an unexpected error: ") + e.what());
     report.exit_code = kPackCannotReadOrWrite;
   }
-  std::filesystem::remove_all(staging, error);
-  keep_on_interrupt(staging);
   return report;
 }
 

@@ -26,9 +26,9 @@ struct CheckReport {
   std::vector<std::string> skipped;  // members the reader skips, by name
 };
 
-// Unpacks `archive_text` (UTF-8) into a temporary folder of its own, which
-// it removes again, and judges what it finds as the update run does. Member
-// data is read and checked but not written: each file gets only its length.
+// Reads and judges `archive_text` (UTF-8) as the update run would, through
+// the updater's own readers, keeping what they would stage in memory: no file
+// or folder is made and no member data is written.
 CheckReport check_archive(std::string_view archive_text);
 
 // The lines, then one summary line.

@@ -1,5 +1,6 @@
 #include "support/tar_fixtures.h"
 
+#include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <algorithm>
@@ -7,6 +8,7 @@
 #include <stdexcept>
 
 #include "archive/readers.h"
+#include "archive/staging.h"
 #include "support/test_support.h"
 
 namespace zrk::test {
@@ -118,7 +120,36 @@ ExtractStatus TarballBench::extract(const std::string& bytes, Messages* lines,
 }
 
 ExtractStatus TarballBench::extract_file(const std::filesystem::path& archive, Messages* lines) {
-  return extract_tarball(archive, staging_, lines);
+  const ExtractStatus status = extract_tarball(archive, staging_, lines);
+  expect_tally_matches_disk(staging_, status, lines, [&](StagedTally* tally, Messages* again) {
+    return extract_tarball(archive, staging_, again, tally);
+  });
+  return status;
+}
+
+void expect_tally_matches_disk(
+    const std::filesystem::path& staging, ExtractStatus status, const Messages* lines,
+    const std::function<ExtractStatus(StagedTally*, Messages*)>& extract) {
+  if (status == kCannotWrite) return;
+  StagedTally tally;
+  tally.root = staging;
+  Messages tally_lines;
+  EXPECT_EQ(extract(&tally, &tally_lines), status) << "with a tally";
+  if (lines != nullptr) {
+    EXPECT_EQ(tally_lines, *lines) << "with a tally";
+  }
+  std::map<std::string, std::string> disk;
+  for (const auto& [path, entry] : snapshot_tree(staging)) {
+    disk[path] = entry == "dir" ? entry : "size " + std::to_string(entry.size() - 5);
+  }
+  std::map<std::string, std::string> kept;
+  for (const auto& folder : tally.folders) {
+    kept[folder.lexically_relative(staging).generic_string()] = "dir";
+  }
+  for (const auto& [file, length] : tally.files) {
+    kept[file.lexically_relative(staging).generic_string()] = "size " + std::to_string(length);
+  }
+  EXPECT_EQ(kept, disk) << "with a tally";
 }
 
 void TarballBench::reset() {

@@ -5,11 +5,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "archive/extract.h"
+#include "common/messages.h"
 #include "support/test_support.h"
 
 namespace zrk::test {
@@ -41,8 +43,17 @@ std::string pax_record(std::string_view key, std::string_view value);
 std::string gzip_bytes(std::string_view data, int level = 6);
 std::string gunzip_bytes(std::string_view data);
 
+// A check's extraction keeps in memory what the disk would hold. After an
+// extraction into `staging` that could write (any status but kCannotWrite),
+// runs `extract` again with a tally and expects the same status, the same
+// lines and the same folders and file lengths.
+void expect_tally_matches_disk(
+    const std::filesystem::path& staging, ExtractStatus status, const Messages* lines,
+    const std::function<ExtractStatus(StagedTally*, Messages*)>& extract);
+
 // A temporary folder with an empty "staging" folder, into which archives
-// written beside it are extracted by the tarball reader.
+// written beside it are extracted by the tarball reader, and again into a
+// tally, which must agree (expect_tally_matches_disk).
 class TarballBench {
  public:
   TarballBench();
