@@ -23,7 +23,7 @@ bool make_parent_folders(const std::filesystem::path& file) {
 
 void StagedTally::add_folder(std::filesystem::path folder) {
   // Stops at the first folder already known: those above it are known too.
-  while (!folder.empty() && folder != root && folders.insert(folder).second) {
+  while (!folder.empty() && folder != root && folders.insert(folder.native()).second) {
     std::filesystem::path parent = folder.parent_path();
     if (parent == folder) break;
     folder = std::move(parent);
@@ -56,7 +56,7 @@ bool StagedFile::open(const std::filesystem::path& path) {
   close();
   if (tally_ == nullptr) return open_host(path);
   tallying_ = true;
-  tallied_path_ = path;
+  tallied_path_ = path.native();
   tallied_length_ = 0;
   return true;
 }

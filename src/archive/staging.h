@@ -32,9 +32,13 @@ bool make_parent_folders(const std::filesystem::path& file);
 // check that wants the verdict and not the files: every folder below `root`
 // and every file, by its staged path, each file with its length.
 struct StagedTally {
+  // Paths are kept in the host's native form: a path object keeps its parsed
+  // components too, three times the memory for 100,000 files.
+  using Native = std::filesystem::path::string_type;
+
   std::filesystem::path root;  // the staging path the readers were given
-  std::set<std::filesystem::path> folders;
-  std::map<std::filesystem::path, std::uint64_t> files;
+  std::set<Native> folders;
+  std::map<Native, std::uint64_t> files;
 
   // Records `folder` and the folders above it, up to `root`.
   void add_folder(std::filesystem::path folder);
@@ -97,7 +101,7 @@ class StagedFile {
   std::unique_ptr<Host> host_;  // null when no host file is open
   StagedTally* tally_;
   bool tallying_ = false;  // a tallied file is open
-  std::filesystem::path tallied_path_;
+  StagedTally::Native tallied_path_;
   std::uint64_t tallied_length_ = 0;
 };
 

@@ -25,11 +25,11 @@ const std::filesystem::path kTallyRoot = "staging";
 // bytes, and the names directly in it.
 std::vector<std::string> count_staged(const StagedTally& tally, CheckReport* report) {
   std::set<std::string> top_names;
-  const auto note = [&](const std::filesystem::path& path) {
+  const auto note = [&](const StagedTally::Native& path) {
     ++report->members;
-    top_names.insert(to_utf8(*path.lexically_relative(kTallyRoot).begin()));
+    top_names.insert(to_utf8(*std::filesystem::path(path).lexically_relative(kTallyRoot).begin()));
   };
-  for (const std::filesystem::path& folder : tally.folders) note(folder);
+  for (const StagedTally::Native& folder : tally.folders) note(folder);
   for (const auto& [file, length] : tally.files) {
     note(file);
     report->bytes += length;
@@ -82,7 +82,7 @@ void judge(std::string_view archive_text, CheckReport* report) {
     return;
   }
   // A regular file of exactly that name, directly in staging.
-  if (tally.files.count(staged_path(kTallyRoot, game_exe_name())) == 0) {
+  if (tally.files.count(staged_path(kTallyRoot, game_exe_name()).native()) == 0) {
     report->lines.push_back(std::string("the archive holds no ") + game_exe_name());
     report->exit_code = kPackRefused;
     return;

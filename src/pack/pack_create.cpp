@@ -75,6 +75,8 @@ int create_archive(const CreateOptions& options) {
   std::string error_line;
   const bool written = zip ? write_zip(scan.tree, temporary, write, &error_line)
                            : write_tarball(scan.tree, temporary, write, &error_line);
+  // The check keeps every path too; the two lists need not be held at once.
+  scan.tree = BuildTree{};
   if (!written) {
     discard(temporary);
     std::fprintf(stderr, "%s\n", error_line.c_str());

@@ -144,10 +144,11 @@ void expect_tally_matches_disk(
   }
   std::map<std::string, std::string> kept;
   for (const auto& folder : tally.folders) {
-    kept[folder.lexically_relative(staging).generic_string()] = "dir";
+    kept[std::filesystem::path(folder).lexically_relative(staging).generic_string()] = "dir";
   }
   for (const auto& [file, length] : tally.files) {
-    kept[file.lexically_relative(staging).generic_string()] = "size " + std::to_string(length);
+    kept[std::filesystem::path(file).lexically_relative(staging).generic_string()] =
+        "size " + std::to_string(length);
   }
   EXPECT_EQ(kept, disk) << "with a tally";
 }
