@@ -1,13 +1,20 @@
 // Zips through libzip: deflate, UTF-8 names, fixed DOS times and Unix
 // attributes, members in the tree's order. libzip writes the whole archive
-// at zip_close, through its own temporary copy beside `path`.
+// at zip_close, through its own temporary copy beside `path`, taking each
+// file's data already deflated from the pipeline's threads and copying it
+// as it is.
 #include <zip.h>
+#include <zlib.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 #include "archive/archive_open.h"
 #include "common/text.h"
 #include "pack/archive_writers.h"
+#include "pack/deflate_pipeline.h"
 #include "pack/output_file.h"
 #include "pack/progress.h"
 
@@ -60,33 +67,144 @@ void report_progress(zip_t*, double fraction, void* state) {
       static_cast<std::uint64_t>(fraction * static_cast<double>(progress->second)));
 }
 
-// Adds one entry; false with libzip's error in the archive.
+// One file's data for libzip: the pipeline's chunks for it, in order, said
+// to be deflated so that libzip copies them unchanged.
+struct DeflatedFile {
+  DeflatedFile(DeflatePipeline* pipeline, std::size_t index, std::uint64_t size, int level,
+               std::string* error_line)
+      : pipeline(pipeline), index(index), size(size), level(level), error_line(error_line) {
+    zip_error_init(&error);
+  }
+  ~DeflatedFile() { zip_error_fini(&error); }
+
+  DeflatePipeline* pipeline;
+  std::size_t index;  // among the pipeline's files
+  std::uint64_t size;
+  int level;
+  std::string* error_line;              // the first read failure goes here
+  const DeflateChunk* chunk = nullptr;  // valid until the pipeline's next chunk
+  std::size_t chunk_at = 0;             // bytes of the chunk's data handed on
+  std::uint32_t crc = 0;                // of the chunks taken so far
+  bool ended = false;                   // the last chunk is taken
+  zip_error_t error;
+
+  // Takes the file's next chunk. False with libzip's error set on a read
+  // failure or a chunk out of order.
+  bool next_chunk() {
+    chunk = pipeline->next();
+    chunk_at = 0;
+    if (chunk == nullptr || chunk->file != index) {
+      zip_error_set(&error, ZIP_ER_INTERNAL, 0);
+      return false;
+    }
+    if (!chunk->error_line.empty()) {
+      if (error_line->empty()) *error_line = chunk->error_line;
+      zip_error_set(&error, ZIP_ER_READ, 0);
+      return false;
+    }
+    crc = static_cast<std::uint32_t>(
+        crc32_combine(crc, chunk->crc, static_cast<z_off_t>(chunk->input)));
+    ended = chunk->last;
+    return true;
+  }
+
+  // Up to `length` deflate bytes into `out`; 0 at the end, -1 on failure.
+  zip_int64_t read(char* out, zip_uint64_t length) {
+    zip_uint64_t done = 0;
+    while (done < length) {
+      if (chunk == nullptr || chunk_at == chunk->size) {
+        if (ended) break;
+        if (!next_chunk()) return -1;
+        continue;
+      }
+      const std::size_t take =
+          static_cast<std::size_t>(std::min<zip_uint64_t>(length - done, chunk->size - chunk_at));
+      std::memcpy(out + done, chunk->data + chunk_at, take);
+      chunk_at += take;
+      done += take;
+    }
+    return static_cast<zip_int64_t>(done);
+  }
+
+  // Deflated, of the scanned size; the CRC-32 once the last chunk is taken.
+  void stat(zip_stat_t* st) const {
+    zip_stat_init(st);
+    st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_METHOD;
+    st->size = size;
+    st->comp_method = ZIP_CM_DEFLATE;
+    if (ended) {
+      st->valid |= ZIP_STAT_CRC;
+      st->crc = crc;
+    }
+  }
+
+  // The level's general purpose bits, as libzip's own deflate sets them.
+  void attributes(zip_file_attributes_t* out) const {
+    zip_file_attributes_init(out);
+    out->valid = ZIP_FILE_ATTRIBUTES_GENERAL_PURPOSE_BIT_FLAGS;
+    out->general_purpose_bit_mask = 0x6;
+    out->general_purpose_bit_flags = level < 3 ? 4 : level > 7 ? 2 : 0;
+  }
+};
+
+zip_int64_t deflated_file_command(void* state, void* data, zip_uint64_t length,
+                                  zip_source_cmd_t command) {
+  auto* file = static_cast<DeflatedFile*>(state);
+  switch (command) {
+    case ZIP_SOURCE_OPEN:
+    case ZIP_SOURCE_CLOSE:
+      return 0;
+    case ZIP_SOURCE_READ:
+      return file->read(static_cast<char*>(data), length);
+    case ZIP_SOURCE_STAT:
+      if (auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &file->error)) {
+        file->stat(st);
+        return sizeof *st;
+      }
+      return -1;
+    case ZIP_SOURCE_GET_FILE_ATTRIBUTES:
+      if (auto* out = ZIP_SOURCE_GET_ARGS(zip_file_attributes_t, data, length, &file->error)) {
+        file->attributes(out);
+        return sizeof *out;
+      }
+      return -1;
+    case ZIP_SOURCE_ERROR:
+      return zip_error_to_data(&file->error, data, length);
+    case ZIP_SOURCE_FREE:
+      delete file;
+      return 0;
+    case ZIP_SOURCE_SUPPORTS:
+      return zip_source_make_command_bitmap(ZIP_SOURCE_OPEN, ZIP_SOURCE_READ, ZIP_SOURCE_CLOSE,
+                                            ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
+                                            ZIP_SOURCE_GET_FILE_ATTRIBUTES, -1);
+    default:
+      zip_error_set(&file->error, ZIP_ER_OPNOTSUPP, 0);
+      return -1;
+  }
+}
+
+// Adds one entry, a file's data being the pipeline's file `file_index`;
+// false with libzip's error in the archive.
 bool add_entry(zip_t* archive, const BuildTree& tree, const BuildEntry& entry,
-               const WriteOptions& options, std::string* error_line) {
+               const WriteOptions& options, DeflatePipeline* pipeline, std::size_t file_index,
+               std::string* error_line) {
   const std::string name(tree.name(entry));
   zip_int64_t index = -1;
   if (entry.folder) {
     index = zip_dir_add(archive, name.c_str(), ZIP_FL_ENC_UTF_8);
   } else {
-    zip_error_t error;
-    zip_error_init(&error);
-    zip_source_t* source = open_zip_source(tree.source(entry), &error);
+    auto* file = new DeflatedFile(pipeline, file_index, entry.size, options.level, error_line);
+    zip_source_t* source = zip_source_function(archive, deflated_file_command, file);
     if (source == nullptr) {
-      *error_line = "cannot read " + to_utf8(tree.source(entry)) + ": " + libzip_text(&error);
-      zip_error_fini(&error);
+      delete file;
       return false;
     }
-    zip_error_fini(&error);
     index = zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8);
     if (index < 0) zip_source_free(source);
   }
   const DosTime time = dos_time(options.mtime);
   const auto at = static_cast<zip_uint64_t>(index);
-  return index >= 0 &&
-         (entry.folder ||
-          zip_set_file_compression(archive, at, ZIP_CM_DEFLATE,
-                                   static_cast<zip_uint32_t>(options.level)) == 0) &&
-         zip_file_set_dostime(archive, at, time.time, time.date, 0) == 0 &&
+  return index >= 0 && zip_file_set_dostime(archive, at, time.time, time.date, 0) == 0 &&
          zip_file_set_external_attributes(archive, at, 0, ZIP_OPSYS_UNIX,
                                           entry.folder ? kFolderAttributes : kFileAttributes) == 0;
 }
@@ -113,10 +231,20 @@ bool write_zip(const BuildTree& tree, const std::filesystem::path& path,
     return false;
   }
   zip_error_fini(&error);
+  std::vector<DeflateSource> files;
+  for (const BuildEntry& entry : tree.entries) {
+    if (!entry.folder) files.push_back({tree.source(entry), entry.size});
+  }
+  // Declared first, so that the archive's sources go before it.
+  DeflatePipeline pipeline(std::move(files), options.level, options.jobs);
   std::unique_ptr<zip_t, ArchiveDiscard> archive(opened);
 
+  std::size_t file_index = 0;
   for (const BuildEntry& entry : tree.entries) {
-    if (add_entry(archive.get(), tree, entry, options, error_line)) continue;
+    if (add_entry(archive.get(), tree, entry, options, &pipeline, file_index, error_line)) {
+      file_index += entry.folder ? 0 : 1;
+      continue;
+    }
     if (error_line->empty()) {
       *error_line = "cannot write " + path_text + ": " + libzip_text(zip_get_error(archive.get()));
     }
@@ -128,7 +256,9 @@ bool write_zip(const BuildTree& tree, const std::filesystem::path& path,
   const bool closed = zip_close(archive.get()) == 0;
   progress.finish();
   if (!closed) {
-    *error_line = "cannot write " + path_text + ": " + libzip_text(zip_get_error(archive.get()));
+    if (error_line->empty()) {
+      *error_line = "cannot write " + path_text + ": " + libzip_text(zip_get_error(archive.get()));
+    }
     return false;
   }
   archive.release();  // zip_close freed it
