@@ -50,13 +50,13 @@ class ChunkDeflater {
   // Deflates the chunk's input from its file into `out` (chunk_room() bytes)
   // and sets its data, size and CRC-32. False with its error line set when
   // the file cannot be read or no longer has its scanned size.
-  bool run(const DeflateSource& source, DeflateChunk& chunk, char* out) {
+  bool run(const std::filesystem::path& path, DeflateChunk& chunk, char* out) {
     chunk.data = out;
     const auto fail = [&](const std::string& why) {
-      chunk.error_line = "cannot read " + to_utf8(source.path) + ": " + why;
+      chunk.error_line = "cannot read " + to_utf8(path) + ": " + why;
       return false;
     };
-    file_ = open_shared_file(source.path, "rb");
+    file_ = open_shared_file(path, "rb");
     if (file_ == nullptr) return fail(errno_text());
     const auto dictionary =
         static_cast<std::size_t>(std::min<std::uint64_t>(chunk.offset, kDictionary));
@@ -111,12 +111,13 @@ class ChunkDeflater {
 
 }  // namespace
 
-DeflatePipeline::DeflatePipeline(std::vector<DeflateSource> files, int level, unsigned jobs,
+DeflatePipeline::DeflatePipeline(const BuildTree& tree, int level, unsigned jobs,
                                  std::size_t chunk_input)
-    : files_(std::move(files)),
+    : tree_(tree),
       level_(level),
       chunk_input_(chunk_input),
       room_(chunk_room(chunk_input) + kBatchSlack) {
+  skip_folders();
   jobs = std::max(jobs, 1u);
   for (unsigned i = 0; i <= jobs; ++i) {
     batches_.push_back(std::make_unique<Batch>());
@@ -135,6 +136,12 @@ DeflatePipeline::~DeflatePipeline() {
   for (std::thread& thread : threads_) thread.join();
 }
 
+// Moves the next chunk's start past folders. Called with the lock held, or
+// before the threads start.
+void DeflatePipeline::skip_folders() {
+  while (next_entry_ < tree_.entries.size() && tree_.entries[next_entry_].folder) ++next_entry_;
+}
+
 // Puts the chunks that come next into `batch`: at least one, then as many
 // as its input and room allow. Called with the lock held.
 void DeflatePipeline::fill(Batch* batch) {
@@ -142,11 +149,11 @@ void DeflatePipeline::fill(Batch* batch) {
   batch->done = false;
   std::size_t input = 0;
   std::size_t room = 0;
-  while (next_file_ < files_.size()) {
+  while (next_entry_ < tree_.entries.size()) {
     DeflateChunk chunk;
-    chunk.file = next_file_;
+    chunk.entry = next_entry_;
     chunk.offset = next_offset_;
-    const std::uint64_t size = files_[next_file_].size;
+    const std::uint64_t size = tree_.entries[next_entry_].size;
     chunk.input =
         static_cast<std::size_t>(std::min<std::uint64_t>(chunk_input_, size - next_offset_));
     const bool fits =
@@ -156,7 +163,10 @@ void DeflatePipeline::fill(Batch* batch) {
     input += chunk.input;
     room += chunk_room(chunk.input);
     next_offset_ = chunk.last ? 0 : next_offset_ + chunk.input;
-    if (chunk.last) ++next_file_;
+    if (chunk.last) {
+      ++next_entry_;
+      skip_folders();
+    }
     batch->chunks.push_back(std::move(chunk));
   }
 }
@@ -165,9 +175,9 @@ void DeflatePipeline::fill(Batch* batch) {
 // stopping or when every chunk is handed out.
 DeflatePipeline::Batch* DeflatePipeline::next_job() {
   std::unique_lock<std::mutex> lock(mutex_);
-  work_ready_.wait(lock,
-                   [this] { return stopping_ || next_file_ == files_.size() || !free_.empty(); });
-  if (stopping_ || next_file_ == files_.size()) return nullptr;
+  work_ready_.wait(
+      lock, [this] { return stopping_ || next_entry_ == tree_.entries.size() || !free_.empty(); });
+  if (stopping_ || next_entry_ == tree_.entries.size()) return nullptr;
   Batch* batch = free_.back();
   free_.pop_back();
   fill(batch);
@@ -180,7 +190,7 @@ void DeflatePipeline::work() {
   while (Batch* batch = next_job()) {
     char* out = batch->output.get();
     for (DeflateChunk& chunk : batch->chunks) {
-      deflater.run(files_[chunk.file], chunk, out);
+      deflater.run(tree_.source(tree_.entries[chunk.entry]), chunk, out);
       out += chunk_room(chunk.input);
     }
     {
@@ -201,7 +211,7 @@ const DeflateChunk* DeflatePipeline::next() {
     reading_ = nullptr;
     work_ready_.notify_one();
     batch_done_.wait(lock, [this] {
-      return queue_.empty() ? next_file_ == files_.size() : queue_.front()->done;
+      return queue_.empty() ? next_entry_ == tree_.entries.size() : queue_.front()->done;
     });
     if (queue_.empty()) return nullptr;
     reading_ = queue_.front();

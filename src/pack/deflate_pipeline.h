@@ -1,5 +1,5 @@
-// Files deflated ahead of the zip writer on several threads, in fixed input
-// chunks. A file's chunks join into one raw deflate stream: each but the last
+// A build tree's files deflated ahead of the zip writer on several threads,
+// in fixed input chunks. A file's chunks join into one raw deflate stream: each but the last
 // ends on a sync flush, each but the first starts with the 32 KiB before it
 // as its dictionary. The bytes depend only on the files, the chunk size and
 // the level, never on the number of threads.
@@ -9,12 +9,13 @@
 #include <cstddef>
 #include <cstdint>
 #include <deque>
-#include <filesystem>
 #include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
 #include <vector>
+
+#include "pack/build_tree.h"
 
 namespace zrk {
 
@@ -22,14 +23,9 @@ namespace zrk {
 // (a large file keeps every thread busy; the flush costs next to nothing).
 inline constexpr std::size_t kDeflateChunkInput = 4u << 20;
 
-struct DeflateSource {
-  std::filesystem::path path;
-  std::uint64_t size = 0;  // the file must still hold exactly this much
-};
-
 // A piece of one file's deflate stream.
 struct DeflateChunk {
-  std::size_t file = 0;      // index into the pipeline's files
+  std::size_t entry = 0;     // index into the tree's entries
   std::uint64_t offset = 0;  // of its input in the file
   std::size_t input = 0;     // input bytes
   bool last = false;         // the file's stream ends with it
@@ -41,11 +37,12 @@ struct DeflateChunk {
 
 class DeflatePipeline {
  public:
-  // Starts `jobs` threads (at least 1) deflating `files` in order at
-  // `level`. Holds jobs + 1 batches' output, made once, each a chunk's input
+  // Starts `jobs` threads (at least 1) deflating the files of `tree` in
+  // order at `level`. The tree is borrowed; each file must still hold the
+  // size it was scanned with. Holds jobs + 1 batches' output, made once, each a chunk's input
   // worth of consecutive chunks (one of a large file, or many small files):
   // one being read by the caller, the others compressing or waiting.
-  DeflatePipeline(std::vector<DeflateSource> files, int level, unsigned jobs,
+  DeflatePipeline(const BuildTree& tree, int level, unsigned jobs,
                   std::size_t chunk_input = kDeflateChunkInput);
   // Stops the threads; chunks not taken are dropped.
   ~DeflatePipeline();
@@ -63,11 +60,12 @@ class DeflatePipeline {
     bool done = false;
   };
 
+  void skip_folders();
   void fill(Batch* batch);
   Batch* next_job();
   void work();
 
-  std::vector<DeflateSource> files_;
+  const BuildTree& tree_;
   int level_;
   std::size_t chunk_input_;
   std::size_t room_;
@@ -79,8 +77,8 @@ class DeflatePipeline {
   std::condition_variable work_ready_;
   std::condition_variable batch_done_;
   std::vector<Batch*> free_;
-  std::deque<Batch*> queue_;   // handed to threads, oldest first
-  std::size_t next_file_ = 0;  // where the next chunk starts
+  std::deque<Batch*> queue_;    // handed to threads, oldest first
+  std::size_t next_entry_ = 0;  // where the next chunk starts
   std::uint64_t next_offset_ = 0;
   bool stopping_ = false;
   std::vector<std::thread> threads_;

@@ -149,32 +149,47 @@ std::string inflate_raw(const std::string& deflated) {
   return out;
 }
 
+// Adds a member to `tree` as the scan would, with `size` as scanned.
+void add_member(BuildTree* tree, const std::string& name, std::size_t size) {
+  BuildEntry entry;
+  entry.name_offset = static_cast<std::uint32_t>(tree->names.size());
+  entry.name_size = static_cast<std::uint32_t>(name.size());
+  entry.size = size;
+  entry.folder = name.back() == '/';
+  tree->names += name;
+  tree->entries.push_back(entry);
+}
+
 struct PipelineFile {
   std::string data;
   std::string error_line;  // the first chunk's that has one
+  std::size_t chunks = 0;
+  uLong crc = crc32(0, nullptr, 0);  // combined from the chunks'
 };
 
-// Every file's chunks, joined, and the CRC-32 combined from theirs.
-std::vector<PipelineFile> run_pipeline(const std::vector<DeflateSource>& files, unsigned jobs,
-                                       std::size_t chunk_input, std::vector<uLong>* crcs) {
-  DeflatePipeline pipeline(files, 6, jobs, chunk_input);
-  std::vector<PipelineFile> out(files.size());
-  crcs->assign(files.size(), crc32(0, nullptr, 0));
-  std::vector<std::size_t> chunks(files.size());
-  std::size_t file = 0;
+// Every tree entry's chunks, joined; nothing for a folder.
+std::vector<PipelineFile> run_pipeline(const BuildTree& tree, unsigned jobs,
+                                       std::size_t chunk_input) {
+  DeflatePipeline pipeline(tree, 6, jobs, chunk_input);
+  std::vector<PipelineFile> out(tree.entries.size());
+  std::size_t entry = 0;
   while (const DeflateChunk* chunk = pipeline.next()) {
-    EXPECT_EQ(chunk->file, file);
-    EXPECT_EQ(chunk->offset, chunks[file] * chunk_input);
-    out[file].data.append(chunk->data, chunk->size);
-    if (out[file].error_line.empty()) out[file].error_line = chunk->error_line;
-    (*crcs)[file] = crc32_combine((*crcs)[file], chunk->crc, static_cast<z_off_t>(chunk->input));
-    ++chunks[file];
-    if (chunk->last) ++file;
+    while (tree.entries[entry].folder) ++entry;
+    EXPECT_EQ(chunk->entry, entry);
+    PipelineFile& file = out[entry];
+    EXPECT_EQ(chunk->offset, file.chunks * chunk_input);
+    file.data.append(chunk->data, chunk->size);
+    if (file.error_line.empty()) file.error_line = chunk->error_line;
+    file.crc = crc32_combine(file.crc, chunk->crc, static_cast<z_off_t>(chunk->input));
+    ++file.chunks;
+    if (chunk->last) ++entry;
   }
-  EXPECT_EQ(file, files.size());
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    const std::size_t expected = (files[i].size + chunk_input - 1) / chunk_input;
-    EXPECT_EQ(chunks[i], std::max<std::size_t>(expected, 1)) << "file " << i;
+  for (std::size_t i = 0; i < tree.entries.size(); ++i) {
+    const std::uint64_t size = tree.entries[i].size;
+    const std::size_t expected =
+        tree.entries[i].folder ? 0
+                               : std::max<std::size_t>(1, (size + chunk_input - 1) / chunk_input);
+    EXPECT_EQ(out[i].chunks, expected) << "entry " << i;
   }
   return out;
 }
@@ -185,28 +200,39 @@ constexpr std::size_t kSmallChunk = 40000;
 
 TEST(DeflatePipeline, SameBytesOnAnyThreadCountAndOneStreamPerFile) {
   test::TempDir dir;
-  std::vector<DeflateSource> files;
-  std::vector<std::string> contents;
+  BuildTree tree;
+  tree.root = dir.path();
+  std::vector<std::string> contents;  // by entry; none for a folder
+  add_member(&tree, "Z-Ravelkin/", 0);
+  contents.emplace_back();
+  unsigned n = 0;
   for (const std::size_t size : {0, 1, 39999, 40000, 40001, 100000, 0, 2000, 3 * 40000 + 7}) {
-    contents.push_back(mixed_data(size, static_cast<unsigned>(contents.size())));
-    const auto path = dir / ("f" + std::to_string(contents.size()));
-    test::write_file(path, contents.back());
-    files.push_back({path, size});
+    // Every third file in a folder of its own: folders have no chunks.
+    std::string relative = "f" + std::to_string(++n);
+    if (n % 3 == 0) {
+      relative = "sub" + std::to_string(n) + "/" + relative;
+      add_member(&tree, "Z-Ravelkin/sub" + std::to_string(n) + "/", 0);
+      contents.emplace_back();
+    }
+    add_member(&tree, "Z-Ravelkin/" + relative, size);
+    contents.push_back(mixed_data(size, n));
+    test::write_file(dir / relative, contents.back());
   }
-  std::vector<uLong> crcs;
-  const std::vector<PipelineFile> one = run_pipeline(files, 1, kSmallChunk, &crcs);
+  const std::vector<PipelineFile> one = run_pipeline(tree, 1, kSmallChunk);
   for (const unsigned jobs : {2u, 4u}) {
     SCOPED_TRACE(jobs);
-    std::vector<uLong> other_crcs;
-    const std::vector<PipelineFile> other = run_pipeline(files, jobs, kSmallChunk, &other_crcs);
-    for (std::size_t i = 0; i < files.size(); ++i) EXPECT_TRUE(other[i].data == one[i].data) << i;
+    const std::vector<PipelineFile> other = run_pipeline(tree, jobs, kSmallChunk);
+    for (std::size_t i = 0; i < contents.size(); ++i)
+      EXPECT_TRUE(other[i].data == one[i].data) << i;
   }
-  for (std::size_t i = 0; i < files.size(); ++i) {
-    SCOPED_TRACE(i);
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    if (tree.entries[i].folder) continue;
+    SCOPED_TRACE(tree.name(tree.entries[i]));
     EXPECT_EQ(one[i].error_line, "");
     EXPECT_TRUE(inflate_raw(one[i].data) == contents[i]);
     const auto* bytes = reinterpret_cast<const Bytef*>(contents[i].data());
-    EXPECT_EQ(crcs[i], crc32(crc32(0, nullptr, 0), bytes, static_cast<uInt>(contents[i].size())));
+    EXPECT_EQ(one[i].crc,
+              crc32(crc32(0, nullptr, 0), bytes, static_cast<uInt>(contents[i].size())));
   }
 }
 
@@ -229,13 +255,14 @@ TEST(DeflatePipeline, AFileThatChangedSinceTheScanIsACannotRead) {
   for (const ChangedFileRow& row : kChangedFileRows) {
     SCOPED_TRACE(row.what);
     test::TempDir dir;
-    const auto path = dir / "changed";
-    if (row.actual != SIZE_MAX) test::write_file(path, mixed_data(row.actual, 5));
+    BuildTree tree;
+    tree.root = dir.path();
+    add_member(&tree, "Z-Ravelkin/changed", row.scanned);
+    add_member(&tree, "Z-Ravelkin/after", 5);
+    if (row.actual != SIZE_MAX) test::write_file(dir / "changed", mixed_data(row.actual, 5));
     test::write_file(dir / "after", "after");
-    std::vector<uLong> crcs;
-    const std::vector<PipelineFile> out =
-        run_pipeline({{path, row.scanned}, {dir / "after", 5}}, 2, kSmallChunk, &crcs);
-    EXPECT_EQ(out[0].error_line, "cannot read " + to_utf8(path) + ": " + row.why);
+    const std::vector<PipelineFile> out = run_pipeline(tree, 2, kSmallChunk);
+    EXPECT_EQ(out[0].error_line, "cannot read " + to_utf8(dir / "changed") + ": " + row.why);
     EXPECT_EQ(out[1].error_line, "");
   }
 }

@@ -67,33 +67,43 @@ void report_progress(zip_t*, double fraction, void* state) {
       static_cast<std::uint64_t>(fraction * static_cast<double>(progress->second)));
 }
 
-// One file's data for libzip: the pipeline's chunks for it, in order, said
-// to be deflated so that libzip copies them unchanged.
-struct DeflatedFile {
-  DeflatedFile(DeflatePipeline* pipeline, std::size_t index, std::uint64_t size, int level,
-               std::string* error_line)
-      : pipeline(pipeline), index(index), size(size), level(level), error_line(error_line) {
+// The files' data for libzip: the pipeline's chunks, said to be deflated
+// so that libzip copies them unchanged. libzip reads the files one at a
+// time in the tree's order, so they share one reading state.
+struct DeflatedData {
+  DeflatedData(const BuildTree& tree, DeflatePipeline* pipeline, int level, std::string* error_line)
+      : tree(tree), pipeline(pipeline), level(level), error_line(error_line) {
     zip_error_init(&error);
   }
-  ~DeflatedFile() { zip_error_fini(&error); }
+  ~DeflatedData() { zip_error_fini(&error); }
+  DeflatedData(const DeflatedData&) = delete;
+  DeflatedData& operator=(const DeflatedData&) = delete;
 
+  const BuildTree& tree;
   DeflatePipeline* pipeline;
-  std::size_t index;  // among the pipeline's files
-  std::uint64_t size;
   int level;
   std::string* error_line;              // the first read failure goes here
-  const DeflateChunk* chunk = nullptr;  // valid until the pipeline's next chunk
+  zip_error_t error;                    // of the last failed command
+  std::size_t entry = 0;                // the file being read, by tree index
+  const DeflateChunk* chunk = nullptr;  // its current chunk, until the pipeline's next
   std::size_t chunk_at = 0;             // bytes of the chunk's data handed on
-  std::uint32_t crc = 0;                // of the chunks taken so far
-  bool ended = false;                   // the last chunk is taken
-  zip_error_t error;
+  std::uint32_t crc = 0;                // of its chunks taken so far
+  bool ended = false;                   // its last chunk is taken
 
-  // Takes the file's next chunk. False with libzip's error set on a read
-  // failure or a chunk out of order.
+  // Starts on the data of tree entry `index`.
+  void open(std::size_t index) {
+    entry = index;
+    chunk = nullptr;
+    crc = 0;
+    ended = false;
+  }
+
+  // Takes the file's next chunk. False with the error set on a read failure
+  // or a chunk out of order.
   bool next_chunk() {
     chunk = pipeline->next();
     chunk_at = 0;
-    if (chunk == nullptr || chunk->file != index) {
+    if (chunk == nullptr || chunk->entry != entry) {
       zip_error_set(&error, ZIP_ER_INTERNAL, 0);
       return false;
     }
@@ -126,13 +136,14 @@ struct DeflatedFile {
     return static_cast<zip_int64_t>(done);
   }
 
-  // Deflated, of the scanned size; the CRC-32 once the last chunk is taken.
-  void stat(zip_stat_t* st) const {
+  // Entry `index` deflated, of its scanned size; the CRC-32 once its last
+  // chunk is taken.
+  void stat(std::size_t index, zip_stat_t* st) const {
     zip_stat_init(st);
     st->valid = ZIP_STAT_SIZE | ZIP_STAT_COMP_METHOD;
-    st->size = size;
+    st->size = tree.entries[index].size;
     st->comp_method = ZIP_CM_DEFLATE;
-    if (ended) {
+    if (index == entry && ended) {
       st->valid |= ZIP_STAT_CRC;
       st->crc = crc;
     }
@@ -147,29 +158,38 @@ struct DeflatedFile {
   }
 };
 
+// One file's source: the shared state and the file's tree index.
+struct DeflatedFile {
+  DeflatedData* data;
+  std::size_t index;
+};
+
 zip_int64_t deflated_file_command(void* state, void* data, zip_uint64_t length,
                                   zip_source_cmd_t command) {
   auto* file = static_cast<DeflatedFile*>(state);
+  DeflatedData& shared = *file->data;
   switch (command) {
     case ZIP_SOURCE_OPEN:
+      shared.open(file->index);
+      return 0;
     case ZIP_SOURCE_CLOSE:
       return 0;
     case ZIP_SOURCE_READ:
-      return file->read(static_cast<char*>(data), length);
+      return shared.read(static_cast<char*>(data), length);
     case ZIP_SOURCE_STAT:
-      if (auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &file->error)) {
-        file->stat(st);
+      if (auto* st = ZIP_SOURCE_GET_ARGS(zip_stat_t, data, length, &shared.error)) {
+        shared.stat(file->index, st);
         return sizeof *st;
       }
       return -1;
     case ZIP_SOURCE_GET_FILE_ATTRIBUTES:
-      if (auto* out = ZIP_SOURCE_GET_ARGS(zip_file_attributes_t, data, length, &file->error)) {
-        file->attributes(out);
+      if (auto* out = ZIP_SOURCE_GET_ARGS(zip_file_attributes_t, data, length, &shared.error)) {
+        shared.attributes(out);
         return sizeof *out;
       }
       return -1;
     case ZIP_SOURCE_ERROR:
-      return zip_error_to_data(&file->error, data, length);
+      return zip_error_to_data(&shared.error, data, length);
     case ZIP_SOURCE_FREE:
       delete file;
       return 0;
@@ -178,33 +198,33 @@ zip_int64_t deflated_file_command(void* state, void* data, zip_uint64_t length,
                                             ZIP_SOURCE_STAT, ZIP_SOURCE_ERROR, ZIP_SOURCE_FREE,
                                             ZIP_SOURCE_GET_FILE_ATTRIBUTES, -1);
     default:
-      zip_error_set(&file->error, ZIP_ER_OPNOTSUPP, 0);
+      zip_error_set(&shared.error, ZIP_ER_OPNOTSUPP, 0);
       return -1;
   }
 }
 
-// Adds one entry, a file's data being the pipeline's file `file_index`;
-// false with libzip's error in the archive.
-bool add_entry(zip_t* archive, const BuildTree& tree, const BuildEntry& entry,
-               const WriteOptions& options, DeflatePipeline* pipeline, std::size_t file_index,
-               std::string* error_line) {
+// Adds tree entry `index`, a file's data read through `data`; false with
+// libzip's error in the archive.
+bool add_entry(zip_t* archive, const BuildTree& tree, std::size_t index,
+               const WriteOptions& options, DeflatedData* data) {
+  const BuildEntry& entry = tree.entries[index];
   const std::string name(tree.name(entry));
-  zip_int64_t index = -1;
+  zip_int64_t added = -1;
   if (entry.folder) {
-    index = zip_dir_add(archive, name.c_str(), ZIP_FL_ENC_UTF_8);
+    added = zip_dir_add(archive, name.c_str(), ZIP_FL_ENC_UTF_8);
   } else {
-    auto* file = new DeflatedFile(pipeline, file_index, entry.size, options.level, error_line);
+    auto* file = new DeflatedFile{data, index};
     zip_source_t* source = zip_source_function(archive, deflated_file_command, file);
     if (source == nullptr) {
       delete file;
       return false;
     }
-    index = zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8);
-    if (index < 0) zip_source_free(source);
+    added = zip_file_add(archive, name.c_str(), source, ZIP_FL_ENC_UTF_8);
+    if (added < 0) zip_source_free(source);
   }
   const DosTime time = dos_time(options.mtime);
-  const auto at = static_cast<zip_uint64_t>(index);
-  return index >= 0 && zip_file_set_dostime(archive, at, time.time, time.date, 0) == 0 &&
+  const auto at = static_cast<zip_uint64_t>(added);
+  return added >= 0 && zip_file_set_dostime(archive, at, time.time, time.date, 0) == 0 &&
          zip_file_set_external_attributes(archive, at, 0, ZIP_OPSYS_UNIX,
                                           entry.folder ? kFolderAttributes : kFileAttributes) == 0;
 }
@@ -231,20 +251,13 @@ bool write_zip(const BuildTree& tree, const std::filesystem::path& path,
     return false;
   }
   zip_error_fini(&error);
-  std::vector<DeflateSource> files;
-  for (const BuildEntry& entry : tree.entries) {
-    if (!entry.folder) files.push_back({tree.source(entry), entry.size});
-  }
-  // Declared first, so that the archive's sources go before it.
-  DeflatePipeline pipeline(std::move(files), options.level, options.jobs);
+  // Declared first, so that the archive's sources go before them.
+  DeflatePipeline pipeline(tree, options.level, options.jobs);
+  DeflatedData data(tree, &pipeline, options.level, error_line);
   std::unique_ptr<zip_t, ArchiveDiscard> archive(opened);
 
-  std::size_t file_index = 0;
-  for (const BuildEntry& entry : tree.entries) {
-    if (add_entry(archive.get(), tree, entry, options, &pipeline, file_index, error_line)) {
-      file_index += entry.folder ? 0 : 1;
-      continue;
-    }
+  for (std::size_t index = 0; index < tree.entries.size(); ++index) {
+    if (add_entry(archive.get(), tree, index, options, &data)) continue;
     if (error_line->empty()) {
       *error_line = "cannot write " + path_text + ": " + libzip_text(zip_get_error(archive.get()));
     }
