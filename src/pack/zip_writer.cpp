@@ -1,8 +1,7 @@
 // Zips through libzip: deflate, UTF-8 names, fixed DOS times and Unix
 // attributes, members in the tree's order. libzip writes the whole archive
-// at zip_close, through its own temporary copy beside `path`, taking each
-// file's data already deflated from the pipeline's threads and copying it
-// as it is.
+// at zip_close, taking each file's data already deflated from the
+// pipeline's threads and copying it as it is.
 #include <zip.h>
 #include <zlib.h>
 
@@ -11,12 +10,12 @@
 #include <memory>
 #include <vector>
 
-#include "archive/archive_open.h"
 #include "common/text.h"
 #include "pack/archive_writers.h"
 #include "pack/deflate_pipeline.h"
 #include "pack/output_file.h"
 #include "pack/progress.h"
+#include "pack/zip_output.h"
 
 namespace zrk {
 
@@ -241,7 +240,7 @@ bool write_zip(const BuildTree& tree, const std::filesystem::path& path,
   zip_error_t error;
   zip_error_init(&error);
   zip_t* opened = nullptr;
-  if (zip_source_t* source = open_zip_source(path, &error)) {
+  if (zip_source_t* source = create_zip_output(path, error_line, &error)) {
     opened = zip_open_from_source(source, ZIP_CREATE | ZIP_TRUNCATE, &error);
     if (opened == nullptr) zip_source_free(source);
   }
@@ -274,12 +273,7 @@ bool write_zip(const BuildTree& tree, const std::filesystem::path& path,
     }
     return false;
   }
-  archive.release();  // zip_close freed it
-  std::error_code sync_error;
-  if (!sync_file(path, &sync_error)) {
-    *error_line = "cannot write " + path_text + ": " + sync_error.message();
-    return false;
-  }
+  archive.release();  // zip_close freed it, and the output is on the device
   return true;
 }
 
