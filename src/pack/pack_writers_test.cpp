@@ -11,6 +11,7 @@
 #include "pack/deflate_pipeline.h"
 #include "pack/gzip_members.h"
 #include "pack/tar_writer.h"
+#include "pack/zip_output.h"
 #include "support/extract_contract.h"
 
 namespace zrk {
@@ -265,6 +266,66 @@ TEST(DeflatePipeline, AFileThatChangedSinceTheScanIsACannotRead) {
     EXPECT_EQ(out[0].error_line, "cannot read " + to_utf8(dir / "changed") + ": " + row.why);
     EXPECT_EQ(out[1].error_line, "");
   }
+}
+
+// libzip's writes to its archive: at the end, or over a header behind them
+// once a member's data is written. Kilobytes in a 1 MiB buffer, so that
+// some land behind it, some within it and some across its start.
+struct ZipOutputRow {
+  const char* what;
+  std::vector<std::pair<std::size_t, std::size_t>> writes;  // at, length; ~0 at: the end
+};
+
+constexpr std::size_t kEnd = ~std::size_t{0};
+
+const ZipOutputRow kZipOutputRows[] = {
+    {"appends only", {{kEnd, 30}, {kEnd, 5000}, {kEnd, 1}}},
+    {"over a header within the buffer", {{kEnd, 46}, {kEnd, 9000}, {0, 46}, {kEnd, 46}}},
+    {"over a header behind the buffer", {{kEnd, 46}, {kEnd, 3u << 20}, {0, 46}, {kEnd, 10}}},
+    {"across the buffer's start",
+     {{kEnd, (1u << 20) - 20}, {kEnd, 40}, {kEnd, 5000}, {(1u << 20) - 10, 50}, {kEnd, 7}}},
+    {"nothing", {}},
+};
+
+TEST(ZipOutput, WhatLibzipWritesIsTheFile) {
+  for (const ZipOutputRow& row : kZipOutputRows) {
+    SCOPED_TRACE(row.what);
+    test::TempDir dir;
+    std::string error_line;
+    zip_source_t* output = create_zip_output(dir / "out.zip", &error_line, nullptr);
+    ASSERT_NE(output, nullptr);
+    ASSERT_EQ(zip_source_begin_write(output), 0);
+    std::string model;
+    char fill = 'a';
+    for (const auto& [at, length] : row.writes) {
+      const std::string data = mixed_data(length, static_cast<unsigned>(fill++));
+      const std::size_t to = at == kEnd ? model.size() : at;
+      ASSERT_EQ(zip_source_seek_write(output, static_cast<zip_int64_t>(to), SEEK_SET), 0);
+      ASSERT_EQ(zip_source_write(output, data.data(), data.size()),
+                static_cast<zip_int64_t>(data.size()));
+      EXPECT_EQ(zip_source_tell_write(output), static_cast<zip_int64_t>(to + length));
+      model.resize(std::max(model.size(), to + length));
+      model.replace(to, length, data);
+    }
+    EXPECT_EQ(zip_source_commit_write(output), 0);
+    zip_source_free(output);
+    EXPECT_TRUE(test::read_file(dir / "out.zip") == model);
+    EXPECT_EQ(error_line, "");
+  }
+}
+
+TEST(ZipOutput, AFullDiskIsACannotWrite) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  std::string error_line;
+  zip_source_t* output = create_zip_output("/dev/full", &error_line, nullptr);
+  ASSERT_NE(output, nullptr);
+  ASSERT_EQ(zip_source_begin_write(output), 0);
+  const std::string data(2u << 20, 'z');
+  EXPECT_EQ(zip_source_write(output, data.data(), data.size()), -1);
+  EXPECT_EQ(error_line, "cannot write /dev/full: " +
+                            std::make_error_code(std::errc::no_space_on_device).message());
+  zip_source_rollback_write(output);
+  zip_source_free(output);
 }
 
 }  // namespace
