@@ -114,22 +114,6 @@ TEST(GzipMembers, SameBytesOnAnyThreadCountAndOneStreamToReaders) {
   }
 }
 
-// Text runs with random stretches between them: matches that reach back
-// across chunk edges, and stored blocks.
-std::string mixed_data(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string data;
-  while (data.size() < size) {
-    if (random() % 2 == 0) {
-      data += "rivet " + std::to_string(random() % 50) + " of the hull; ";
-    } else {
-      for (int i = 0; i < 300; ++i) data += static_cast<char>(random());
-    }
-  }
-  data.resize(size);
-  return data;
-}
-
 std::string inflate_raw(const std::string& deflated) {
   z_stream stream{};
   EXPECT_EQ(inflateInit2(&stream, -15), Z_OK);
@@ -216,7 +200,7 @@ TEST(DeflatePipeline, SameBytesOnAnyThreadCountAndOneStreamPerFile) {
       contents.emplace_back();
     }
     add_member(&tree, "Z-Ravelkin/" + relative, size);
-    contents.push_back(mixed_data(size, n));
+    contents.push_back(test::mixed_data(size, n));
     test::write_file(dir / relative, contents.back());
   }
   const std::vector<PipelineFile> one = run_pipeline(tree, 1, kSmallChunk);
@@ -260,7 +244,7 @@ TEST(DeflatePipeline, AFileThatChangedSinceTheScanIsACannotRead) {
     tree.root = dir.path();
     add_member(&tree, "Z-Ravelkin/changed", row.scanned);
     add_member(&tree, "Z-Ravelkin/after", 5);
-    if (row.actual != SIZE_MAX) test::write_file(dir / "changed", mixed_data(row.actual, 5));
+    if (row.actual != SIZE_MAX) test::write_file(dir / "changed", test::mixed_data(row.actual, 5));
     test::write_file(dir / "after", "after");
     const std::vector<PipelineFile> out = run_pipeline(tree, 2, kSmallChunk);
     EXPECT_EQ(out[0].error_line, "cannot read " + to_utf8(dir / "changed") + ": " + row.why);
@@ -298,7 +282,7 @@ TEST(ZipOutput, WhatLibzipWritesIsTheFile) {
     std::string model;
     char fill = 'a';
     for (const auto& [at, length] : row.writes) {
-      const std::string data = mixed_data(length, static_cast<unsigned>(fill++));
+      const std::string data = test::mixed_data(length, static_cast<unsigned>(fill++));
       const std::size_t to = at == kEnd ? model.size() : at;
       ASSERT_EQ(zip_source_seek_write(output, static_cast<zip_int64_t>(to), SEEK_SET), 0);
       ASSERT_EQ(zip_source_write(output, data.data(), data.size()),

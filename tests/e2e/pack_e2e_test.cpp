@@ -37,22 +37,6 @@ int run_wine(const std::vector<std::string>& args) {
 const std::string kLongPath =
     "gpu-programs/" + std::string(60, 'a') + "/" + std::string(122, 'b') + ".bin";
 
-// Text runs with random stretches between them, so that deflate both finds
-// matches across its 4 MiB chunk edges and stores what it cannot match.
-std::string mixed_data(std::size_t size, unsigned seed) {
-  std::mt19937 random(seed);
-  std::string data;
-  while (data.size() < size) {
-    if (random() % 2 == 0) {
-      data += "rivet " + std::to_string(random() % 50) + " of the hull; ";
-    } else {
-      for (int i = 0; i < 300; ++i) data += static_cast<char>(random());
-    }
-  }
-  data.resize(size);
-  return data;
-}
-
 class PackFixture : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -90,7 +74,7 @@ class PackFormats : public PackFixture, public ::testing::WithParamInterface<con
 
 TEST_P(PackFormats, UpdaterAppliesWhatCreateMakes) {
   // Three zip chunks of one file, and an empty file after it.
-  test::write_file(build_ / "zravelkin.pak", mixed_data(9u << 20, 5));
+  test::write_file(build_ / "zravelkin.pak", test::mixed_data(9u << 20, 5));
   test::write_file(build_ / "zrk-extract.exe", "");
   create(GetParam());
   test::TempDir install;
@@ -114,7 +98,7 @@ TEST_P(PackFormats, BytesDependOnlyOnTheTree) {
   for (char& c : pak) c = static_cast<char>('a' + random() % 16);
   test::write_file(build_ / "zravelkin.pak", pak);
   test::write_file(build_ / "zrk-extract.exe", "");
-  test::write_file(build_ / "zrk-update.exe", mixed_data(5u << 20, 9));
+  test::write_file(build_ / "zrk-update.exe", test::mixed_data(5u << 20, 9));
   const std::string first = create(GetParam(), {"--jobs", "1"});
   for (const auto& entry : fs::recursive_directory_iterator(build_.path())) {
     fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::hours(50));
