@@ -12,7 +12,7 @@ namespace zrk {
 
 struct WriteOptions {
   int level = 6;            // deflate level, 1 to 9
-  unsigned jobs = 1;        // compression threads (tarballs)
+  unsigned jobs = 1;        // compression threads
   std::uint64_t mtime = 0;  // every member's time, seconds since 1970
   bool progress = false;    // draw the progress line on stderr
 };

@@ -23,6 +23,9 @@ class OutputFile {
   bool open(const std::filesystem::path& path);
   // Writes all `size` bytes. False on failure, or when no file is open.
   bool write(const char* data, std::size_t size);
+  // Writes all `size` bytes at `offset`. Where write() goes on afterwards
+  // differs between hosts, so a file is written with one or the other.
+  bool write_at(std::uint64_t offset, const char* data, std::size_t size);
   // Hands everything written to the device. False on failure. Where the
   // host can, the device gets each stretch of data soon after its write, so
   // this waits for the last stretch only.

@@ -67,6 +67,23 @@ bool OutputFile::write(const char* data, std::size_t size) {
   return true;
 }
 
+bool OutputFile::write_at(std::uint64_t offset, const char* data, std::size_t size) {
+  if (handle_ < 0) return false;
+  while (size > 0) {
+    const ssize_t written =
+        ::pwrite(static_cast<int>(handle_), data, size, static_cast<off_t>(offset));
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      error_ = written < 0 ? last_error() : std::make_error_code(std::errc::no_space_on_device);
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+    offset += static_cast<std::uint64_t>(written);
+  }
+  return true;
+}
+
 bool OutputFile::sync() {
   if (handle_ < 0) return false;
   if (::fsync(static_cast<int>(handle_)) == 0) return true;

@@ -51,6 +51,27 @@ bool OutputFile::write(const char* data, std::size_t size) {
   return true;
 }
 
+// An OVERLAPPED offset on a handle opened for synchronous use writes there
+// and moves the file pointer past what it wrote.
+bool OutputFile::write_at(std::uint64_t offset, const char* data, std::size_t size) {
+  if (handle_ == kClosed) return false;
+  while (size > 0) {
+    const DWORD chunk = size > 0x40000000 ? 0x40000000 : static_cast<DWORD>(size);
+    OVERLAPPED at = {};
+    at.Offset = static_cast<DWORD>(offset);
+    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    DWORD written = 0;
+    if (!WriteFile(as_handle(handle_), data, chunk, &written, &at) || written == 0) {
+      error_ = last_error();
+      return false;
+    }
+    data += written;
+    size -= written;
+    offset += written;
+  }
+  return true;
+}
+
 bool OutputFile::sync() {
   if (handle_ == kClosed) return false;
   if (FlushFileBuffers(as_handle(handle_))) return true;

@@ -74,7 +74,7 @@ int run_pack(const std::vector<std::string>& args) {
       ->check(CLI::Range(1, 9));
   create
       ->add_option("--jobs", create_options.jobs,
-                   "Compression threads for .tar.gz (default: the number of cores)")
+                   "Compression threads (default: the number of cores)")
       ->check(CLI::Range(1, 256));
   create->add_flag("--quiet", create_options.quiet, "Draw no progress line");
   create->add_option("build-folder", create_options.build, "The game as it will be installed")

@@ -1,13 +1,17 @@
-// The tarball writer's pieces, judged by the updater's own reader: names at
-// the edges of the ustar fields and of the pax record's length, and gzip
-// members that read back as one stream whatever the thread count.
+// The archive writers' pieces, judged by the updater's own reader: names at
+// the edges of the ustar fields and of the pax record's length, gzip members
+// that read back as one stream whatever the thread count, and zip data
+// deflated in chunks that join into one stream per file.
 #include <gtest/gtest.h>
 #include <zlib.h>
 
 #include <random>
 
+#include "common/text.h"
+#include "pack/deflate_pipeline.h"
 #include "pack/gzip_members.h"
 #include "pack/tar_writer.h"
+#include "pack/zip_output.h"
 #include "support/extract_contract.h"
 
 namespace zrk {
@@ -108,6 +112,204 @@ TEST(GzipMembers, SameBytesOnAnyThreadCountAndOneStreamToReaders) {
     EXPECT_TRUE(gzip_file(input, 3, dir / "three.gz") == one);
     EXPECT_EQ(gunzip(dir / "one.gz"), input);
   }
+}
+
+std::string inflate_raw(const std::string& deflated) {
+  z_stream stream{};
+  EXPECT_EQ(inflateInit2(&stream, -15), Z_OK);
+  std::string out;
+  char buffer[65536];
+  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data()));
+  stream.avail_in = static_cast<uInt>(deflated.size());
+  int status = Z_OK;
+  while (status == Z_OK) {
+    stream.next_out = reinterpret_cast<Bytef*>(buffer);
+    stream.avail_out = sizeof buffer;
+    status = inflate(&stream, Z_NO_FLUSH);
+    out.append(buffer, sizeof buffer - stream.avail_out);
+  }
+  EXPECT_EQ(status, Z_STREAM_END);
+  EXPECT_EQ(stream.avail_in, 0u) << "bytes after the stream's end";
+  inflateEnd(&stream);
+  return out;
+}
+
+// Adds a member to `tree` as the scan would, with `size` as scanned.
+void add_member(BuildTree* tree, const std::string& name, std::size_t size) {
+  BuildEntry entry;
+  entry.name_offset = static_cast<std::uint32_t>(tree->names.size());
+  entry.name_size = static_cast<std::uint32_t>(name.size());
+  entry.size = size;
+  entry.folder = name.back() == '/';
+  tree->names += name;
+  tree->entries.push_back(entry);
+}
+
+struct PipelineFile {
+  std::string data;
+  std::string error_line;  // the first chunk's that has one
+  std::size_t chunks = 0;
+  uLong crc = crc32(0, nullptr, 0);  // combined from the chunks'
+};
+
+// Every tree entry's chunks, joined; nothing for a folder.
+std::vector<PipelineFile> run_pipeline(const BuildTree& tree, unsigned jobs,
+                                       std::size_t chunk_input) {
+  DeflatePipeline pipeline(tree, 6, jobs, chunk_input);
+  std::vector<PipelineFile> out(tree.entries.size());
+  std::size_t entry = 0;
+  while (const DeflateChunk* chunk = pipeline.next()) {
+    while (tree.entries[entry].folder) ++entry;
+    EXPECT_EQ(chunk->entry, entry);
+    PipelineFile& file = out[entry];
+    EXPECT_EQ(chunk->offset, file.chunks * chunk_input);
+    file.data.append(chunk->data, chunk->size);
+    if (file.error_line.empty()) file.error_line = chunk->error_line;
+    file.crc = crc32_combine(file.crc, chunk->crc, static_cast<z_off_t>(chunk->input));
+    ++file.chunks;
+    if (chunk->last) ++entry;
+  }
+  for (std::size_t i = 0; i < tree.entries.size(); ++i) {
+    const std::uint64_t size = tree.entries[i].size;
+    const std::size_t expected =
+        tree.entries[i].folder ? 0
+                               : std::max<std::size_t>(1, (size + chunk_input - 1) / chunk_input);
+    EXPECT_EQ(out[i].chunks, expected) << "entry " << i;
+  }
+  return out;
+}
+
+// Chunks of 40,000 bytes: past the 32 KiB dictionary, so the first chunk's
+// history is partial and later ones' full.
+constexpr std::size_t kSmallChunk = 40000;
+
+TEST(DeflatePipeline, SameBytesOnAnyThreadCountAndOneStreamPerFile) {
+  test::TempDir dir;
+  BuildTree tree;
+  tree.root = dir.path();
+  std::vector<std::string> contents;  // by entry; none for a folder
+  add_member(&tree, "Z-Ravelkin/", 0);
+  contents.emplace_back();
+  unsigned n = 0;
+  for (const std::size_t size : {0, 1, 39999, 40000, 40001, 100000, 0, 2000, 3 * 40000 + 7}) {
+    // Every third file in a folder of its own: folders have no chunks.
+    std::string relative = "f" + std::to_string(++n);
+    if (n % 3 == 0) {
+      relative = "sub" + std::to_string(n) + "/" + relative;
+      add_member(&tree, "Z-Ravelkin/sub" + std::to_string(n) + "/", 0);
+      contents.emplace_back();
+    }
+    add_member(&tree, "Z-Ravelkin/" + relative, size);
+    contents.push_back(test::mixed_data(size, n));
+    test::write_file(dir / relative, contents.back());
+  }
+  const std::vector<PipelineFile> one = run_pipeline(tree, 1, kSmallChunk);
+  for (const unsigned jobs : {2u, 4u}) {
+    SCOPED_TRACE(jobs);
+    const std::vector<PipelineFile> other = run_pipeline(tree, jobs, kSmallChunk);
+    for (std::size_t i = 0; i < contents.size(); ++i)
+      EXPECT_TRUE(other[i].data == one[i].data) << i;
+  }
+  for (std::size_t i = 0; i < contents.size(); ++i) {
+    if (tree.entries[i].folder) continue;
+    SCOPED_TRACE(tree.name(tree.entries[i]));
+    EXPECT_EQ(one[i].error_line, "");
+    EXPECT_TRUE(inflate_raw(one[i].data) == contents[i]);
+    const auto* bytes = reinterpret_cast<const Bytef*>(contents[i].data());
+    EXPECT_EQ(one[i].crc,
+              crc32(crc32(0, nullptr, 0), bytes, static_cast<uInt>(contents[i].size())));
+  }
+}
+
+struct ChangedFileRow {
+  const char* what;
+  std::size_t scanned;
+  std::size_t actual;  // SIZE_MAX: no file at all
+  std::string why;
+};
+
+const ChangedFileRow kChangedFileRows[] = {
+    {"gone", 10, SIZE_MAX, std::error_code(ENOENT, std::generic_category()).message()},
+    {"shorter within the last chunk", 90000, 85000, "the file became shorter while it was read"},
+    {"shorter by a chunk", 90000, 45000, "the file became shorter while it was read"},
+    {"longer", 90000, 90001, "the file grew while it was read"},
+    {"no longer empty", 0, 1, "the file grew while it was read"},
+};
+
+TEST(DeflatePipeline, AFileThatChangedSinceTheScanIsACannotRead) {
+  for (const ChangedFileRow& row : kChangedFileRows) {
+    SCOPED_TRACE(row.what);
+    test::TempDir dir;
+    BuildTree tree;
+    tree.root = dir.path();
+    add_member(&tree, "Z-Ravelkin/changed", row.scanned);
+    add_member(&tree, "Z-Ravelkin/after", 5);
+    if (row.actual != SIZE_MAX) test::write_file(dir / "changed", test::mixed_data(row.actual, 5));
+    test::write_file(dir / "after", "after");
+    const std::vector<PipelineFile> out = run_pipeline(tree, 2, kSmallChunk);
+    EXPECT_EQ(out[0].error_line, "cannot read " + to_utf8(dir / "changed") + ": " + row.why);
+    EXPECT_EQ(out[1].error_line, "");
+  }
+}
+
+// libzip's writes to its archive: at the end, or over a header behind them
+// once a member's data is written. Kilobytes in a 1 MiB buffer, so that
+// some land behind it, some within it and some across its start.
+struct ZipOutputRow {
+  const char* what;
+  std::vector<std::pair<std::size_t, std::size_t>> writes;  // at, length; ~0 at: the end
+};
+
+constexpr std::size_t kEnd = ~std::size_t{0};
+
+const ZipOutputRow kZipOutputRows[] = {
+    {"appends only", {{kEnd, 30}, {kEnd, 5000}, {kEnd, 1}}},
+    {"over a header within the buffer", {{kEnd, 46}, {kEnd, 9000}, {0, 46}, {kEnd, 46}}},
+    {"over a header behind the buffer", {{kEnd, 46}, {kEnd, 3u << 20}, {0, 46}, {kEnd, 10}}},
+    {"across the buffer's start",
+     {{kEnd, (1u << 20) - 20}, {kEnd, 40}, {kEnd, 5000}, {(1u << 20) - 10, 50}, {kEnd, 7}}},
+    {"nothing", {}},
+};
+
+TEST(ZipOutput, WhatLibzipWritesIsTheFile) {
+  for (const ZipOutputRow& row : kZipOutputRows) {
+    SCOPED_TRACE(row.what);
+    test::TempDir dir;
+    std::string error_line;
+    zip_source_t* output = create_zip_output(dir / "out.zip", &error_line, nullptr);
+    ASSERT_NE(output, nullptr);
+    ASSERT_EQ(zip_source_begin_write(output), 0);
+    std::string model;
+    char fill = 'a';
+    for (const auto& [at, length] : row.writes) {
+      const std::string data = test::mixed_data(length, static_cast<unsigned>(fill++));
+      const std::size_t to = at == kEnd ? model.size() : at;
+      ASSERT_EQ(zip_source_seek_write(output, static_cast<zip_int64_t>(to), SEEK_SET), 0);
+      ASSERT_EQ(zip_source_write(output, data.data(), data.size()),
+                static_cast<zip_int64_t>(data.size()));
+      EXPECT_EQ(zip_source_tell_write(output), static_cast<zip_int64_t>(to + length));
+      model.resize(std::max(model.size(), to + length));
+      model.replace(to, length, data);
+    }
+    EXPECT_EQ(zip_source_commit_write(output), 0);
+    zip_source_free(output);
+    EXPECT_TRUE(test::read_file(dir / "out.zip") == model);
+    EXPECT_EQ(error_line, "");
+  }
+}
+
+TEST(ZipOutput, AFullDiskIsACannotWrite) {
+  if (!std::filesystem::exists("/dev/full")) GTEST_SKIP() << "no /dev/full";
+  std::string error_line;
+  zip_source_t* output = create_zip_output("/dev/full", &error_line, nullptr);
+  ASSERT_NE(output, nullptr);
+  ASSERT_EQ(zip_source_begin_write(output), 0);
+  const std::string data(2u << 20, 'z');
+  EXPECT_EQ(zip_source_write(output, data.data(), data.size()), -1);
+  EXPECT_EQ(error_line, "cannot write /dev/full: " +
+                            std::make_error_code(std::errc::no_space_on_device).message());
+  zip_source_rollback_write(output);
+  zip_source_free(output);
 }
 
 }  // namespace

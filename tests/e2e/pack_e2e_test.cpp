@@ -73,6 +73,9 @@ class PackFixture : public ::testing::Test {
 class PackFormats : public PackFixture, public ::testing::WithParamInterface<const char*> {};
 
 TEST_P(PackFormats, UpdaterAppliesWhatCreateMakes) {
+  // Three zip chunks of one file, and an empty file after it.
+  test::write_file(build_ / "zravelkin.pak", test::mixed_data(9u << 20, 5));
+  test::write_file(build_ / "zrk-extract.exe", "");
   create(GetParam());
   test::TempDir install;
   const int code = test::run_updater({"--install", install.path().string(), "--archive",
@@ -88,11 +91,14 @@ TEST_P(PackFormats, UpdaterAppliesWhatCreateMakes) {
 
 // Same tree, same bytes: again, with other file times, on other thread counts.
 TEST_P(PackFormats, BytesDependOnlyOnTheTree) {
-  // Several gzip members, so the threads have work to share.
+  // Several gzip members and zip chunks, so the threads have work to share;
+  // then an empty file.
   std::string pak(9u << 20, '\0');
   std::mt19937 random(7);
   for (char& c : pak) c = static_cast<char>('a' + random() % 16);
   test::write_file(build_ / "zravelkin.pak", pak);
+  test::write_file(build_ / "zrk-extract.exe", "");
+  test::write_file(build_ / "zrk-update.exe", test::mixed_data(5u << 20, 9));
   const std::string first = create(GetParam(), {"--jobs", "1"});
   for (const auto& entry : fs::recursive_directory_iterator(build_.path())) {
     fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::hours(50));

@@ -4,6 +4,7 @@
 
 #include <chrono>
 #include <fstream>
+#include <random>
 #include <sstream>
 #include <stdexcept>
 #include <thread>
@@ -27,6 +28,20 @@ std::string read_file(const std::filesystem::path& path) {
   std::ostringstream content;
   content << in.rdbuf();
   return content.str();
+}
+
+std::string mixed_data(std::size_t size, unsigned seed) {
+  std::mt19937 random(seed);
+  std::string data;
+  while (data.size() < size) {
+    if (random() % 2 == 0) {
+      data += "rivet " + std::to_string(random() % 50) + " of the hull; ";
+    } else {
+      for (int i = 0; i < 300; ++i) data += static_cast<char>(random());
+    }
+  }
+  data.resize(size);
+  return data;
 }
 
 std::map<std::string, std::string> snapshot_tree(const std::filesystem::path& root) {

@@ -34,6 +34,11 @@ class TempDir {
 void write_file(const std::filesystem::path& path, const std::string& content);
 std::string read_file(const std::filesystem::path& path);
 
+// `size` bytes of text runs with random stretches between them, so that
+// deflate both finds matches (also across its chunk edges) and stores what
+// it cannot match. The same for the same `seed`.
+std::string mixed_data(std::size_t size, unsigned seed);
+
 // Every entry below `root` by relative path: a file maps to "file:" + its
 // bytes, a folder to "dir", a link to "link:" + its target. For comparing a
 // folder before and after a run.

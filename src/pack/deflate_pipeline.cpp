@@ -1,0 +1,224 @@
+#include "pack/deflate_pipeline.h"
+
+#include <zlib.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <new>
+#include <system_error>
+
+#include "common/shared_file.h"
+#include "common/text.h"
+
+namespace zrk {
+
+namespace {
+
+// Deflate's window: all the history a chunk's first match can reach into.
+constexpr std::size_t kDictionary = 32u << 10;
+// Input handed to zlib at a time; the bytes do not depend on it.
+constexpr std::size_t kPiece = 256u << 10;
+// Beyond zlib's bound, which counts on Z_FINISH: the sync flush's empty
+// stored block and the bits before it.
+constexpr std::size_t kFlushRoom = 16;
+// A batch's room past one full chunk's, for the bounds of many small files.
+constexpr std::size_t kBatchSlack = 64u << 10;
+
+// Room a chunk of `input` bytes may need, whatever its flush.
+std::size_t chunk_room(std::size_t input) {
+  return compressBound(static_cast<uLong>(input)) + kFlushRoom;
+}
+
+std::string errno_text() { return std::error_code(errno, std::generic_category()).message(); }
+
+// Raw deflate work area and read buffer reused for every chunk a thread
+// compresses.
+class ChunkDeflater {
+ public:
+  explicit ChunkDeflater(int level) : buffer_(new char[std::max(kPiece, kDictionary)]) {
+    std::memset(&stream_, 0, sizeof stream_);
+    if (deflateInit2(&stream_, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
+      throw std::bad_alloc();
+    }
+  }
+  ~ChunkDeflater() { deflateEnd(&stream_); }
+  ChunkDeflater(const ChunkDeflater&) = delete;
+  ChunkDeflater& operator=(const ChunkDeflater&) = delete;
+
+  // Deflates the chunk's input from its file into `out` (chunk_room() bytes)
+  // and sets its data, size and CRC-32. False with its error line set when
+  // the file cannot be read or no longer has its scanned size.
+  bool run(const std::filesystem::path& path, DeflateChunk& chunk, char* out) {
+    chunk.data = out;
+    const auto fail = [&](const std::string& why) {
+      chunk.error_line = "cannot read " + to_utf8(path) + ": " + why;
+      return false;
+    };
+    file_ = open_shared_file(path, "rb");
+    if (file_ == nullptr) return fail(errno_text());
+    const auto dictionary =
+        static_cast<std::size_t>(std::min<std::uint64_t>(chunk.offset, kDictionary));
+    // Offsets stay below the updater's 2 GiB cap, so a 32-bit long holds them.
+    if (chunk.offset > 0 &&
+        std::fseek(file_.get(), static_cast<long>(chunk.offset - dictionary), SEEK_SET) != 0) {
+      return fail(errno_text());
+    }
+    deflateReset(&stream_);
+    if (dictionary > 0) {
+      if (!read(dictionary)) return fail(read_failure());
+      deflateSetDictionary(&stream_, bytes(), static_cast<uInt>(dictionary));
+    }
+    stream_.next_out = reinterpret_cast<Bytef*>(out);
+    stream_.avail_out = static_cast<uInt>(chunk_room(chunk.input));
+    uLong crc = crc32(0, nullptr, 0);
+    int status = Z_OK;
+    for (std::size_t left = chunk.input;;) {
+      const std::size_t piece = std::min(left, kPiece);
+      if (!read(piece)) return fail(read_failure());
+      crc = crc32(crc, bytes(), static_cast<uInt>(piece));
+      left -= piece;
+      stream_.next_in = bytes();
+      stream_.avail_in = static_cast<uInt>(piece);
+      status = deflate(&stream_, left > 0 ? Z_NO_FLUSH : chunk.last ? Z_FINISH : Z_SYNC_FLUSH);
+      if (left == 0 || status != Z_OK) break;
+    }
+    if (chunk.last && std::fgetc(file_.get()) != EOF)
+      return fail("the file grew while it was read");
+    file_.reset();
+    const bool ended = chunk.last ? status == Z_STREAM_END : status == Z_OK;
+    if (!ended || stream_.avail_in > 0 || stream_.avail_out == 0) return fail("zlib failed");
+    chunk.size = stream_.total_out;
+    chunk.crc = static_cast<std::uint32_t>(crc);
+    return true;
+  }
+
+ private:
+  Bytef* bytes() { return reinterpret_cast<Bytef*>(buffer_.get()); }
+  bool read(std::size_t size) {
+    return size == 0 || std::fread(buffer_.get(), 1, size, file_.get()) == size;
+  }
+  std::string read_failure() {
+    return std::ferror(file_.get()) != 0 ? errno_text()
+                                         : "the file became shorter while it was read";
+  }
+
+  z_stream stream_;
+  std::unique_ptr<char[]> buffer_;
+  SharedFile file_;
+};
+
+}  // namespace
+
+DeflatePipeline::DeflatePipeline(const BuildTree& tree, int level, unsigned jobs,
+                                 std::size_t chunk_input)
+    : tree_(tree),
+      level_(level),
+      chunk_input_(chunk_input),
+      room_(chunk_room(chunk_input) + kBatchSlack) {
+  skip_folders();
+  jobs = std::max(jobs, 1u);
+  for (unsigned i = 0; i <= jobs; ++i) {
+    batches_.push_back(std::make_unique<Batch>());
+    batches_.back()->output.reset(new char[room_]);
+    free_.push_back(batches_.back().get());
+  }
+  for (unsigned i = 0; i < jobs; ++i) threads_.emplace_back([this] { work(); });
+}
+
+DeflatePipeline::~DeflatePipeline() {
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    stopping_ = true;
+  }
+  work_ready_.notify_all();
+  for (std::thread& thread : threads_) thread.join();
+}
+
+// Moves the next chunk's start past folders. Called with the lock held, or
+// before the threads start.
+void DeflatePipeline::skip_folders() {
+  while (next_entry_ < tree_.entries.size() && tree_.entries[next_entry_].folder) ++next_entry_;
+}
+
+// Puts the chunks that come next into `batch`: at least one, then as many
+// as its input and room allow. Called with the lock held.
+void DeflatePipeline::fill(Batch* batch) {
+  batch->chunks.clear();
+  batch->done = false;
+  std::size_t input = 0;
+  std::size_t room = 0;
+  while (next_entry_ < tree_.entries.size()) {
+    DeflateChunk chunk;
+    chunk.entry = next_entry_;
+    chunk.offset = next_offset_;
+    const std::uint64_t size = tree_.entries[next_entry_].size;
+    chunk.input =
+        static_cast<std::size_t>(std::min<std::uint64_t>(chunk_input_, size - next_offset_));
+    const bool fits =
+        input + chunk.input <= chunk_input_ && room + chunk_room(chunk.input) <= room_;
+    if (!batch->chunks.empty() && !fits) break;
+    chunk.last = next_offset_ + chunk.input == size;
+    input += chunk.input;
+    room += chunk_room(chunk.input);
+    next_offset_ = chunk.last ? 0 : next_offset_ + chunk.input;
+    if (chunk.last) {
+      ++next_entry_;
+      skip_folders();
+    }
+    batch->chunks.push_back(std::move(chunk));
+  }
+}
+
+// Hands the next batch to the calling thread once one is free; null when
+// stopping or when every chunk is handed out.
+DeflatePipeline::Batch* DeflatePipeline::next_job() {
+  std::unique_lock<std::mutex> lock(mutex_);
+  work_ready_.wait(
+      lock, [this] { return stopping_ || next_entry_ == tree_.entries.size() || !free_.empty(); });
+  if (stopping_ || next_entry_ == tree_.entries.size()) return nullptr;
+  Batch* batch = free_.back();
+  free_.pop_back();
+  fill(batch);
+  queue_.push_back(batch);
+  return batch;
+}
+
+void DeflatePipeline::work() {
+  ChunkDeflater deflater(level_);
+  while (Batch* batch = next_job()) {
+    char* out = batch->output.get();
+    for (DeflateChunk& chunk : batch->chunks) {
+      deflater.run(tree_.source(tree_.entries[chunk.entry]), chunk, out);
+      out += chunk_room(chunk.input);
+    }
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      batch->done = true;
+    }
+    batch_done_.notify_all();
+  }
+}
+
+const DeflateChunk* DeflatePipeline::next() {
+  if (reading_ != nullptr && reading_at_ < reading_->chunks.size()) {
+    return &reading_->chunks[reading_at_++];
+  }
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    if (reading_ != nullptr) free_.push_back(reading_);
+    reading_ = nullptr;
+    work_ready_.notify_one();
+    batch_done_.wait(lock, [this] {
+      return queue_.empty() ? next_entry_ == tree_.entries.size() : queue_.front()->done;
+    });
+    if (queue_.empty()) return nullptr;
+    reading_ = queue_.front();
+    queue_.pop_front();
+  }
+  reading_at_ = 0;
+  return &reading_->chunks[reading_at_++];
+}
+
+}  // namespace zrk
