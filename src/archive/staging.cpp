@@ -21,13 +21,27 @@ bool make_parent_folders(const std::filesystem::path& file) {
   return make_folder(file.parent_path());
 }
 
+namespace {
+
+std::size_t path_hash(const std::filesystem::path& path) {
+  return std::hash<std::filesystem::path::string_type>()(path.native());
+}
+
+}  // namespace
+
 void StagedTally::add_folder(std::filesystem::path folder) {
   // Stops at the first folder already known: those above it are known too.
-  while (!folder.empty() && folder != root && folders.insert(folder.native()).second) {
+  while (!folder.empty() && folder != root && folders.insert(path_hash(folder)).second) {
     std::filesystem::path parent = folder.parent_path();
+    if (parent == root) top.emplace(to_utf8(folder.filename()), false);
     if (parent == folder) break;
     folder = std::move(parent);
   }
+}
+
+void StagedTally::add_file(const std::filesystem::path& path, std::uint64_t length) {
+  files[path_hash(path)] = length;
+  if (path.parent_path() == root) top[to_utf8(path.filename())] = true;
 }
 
 bool StagingFolders::make(const std::filesystem::path& folder) {
@@ -56,7 +70,7 @@ bool StagedFile::open(const std::filesystem::path& path) {
   close();
   if (tally_ == nullptr) return open_host(path);
   tallying_ = true;
-  tallied_path_ = path.native();
+  tallied_path_ = path;
   tallied_length_ = 0;
   return true;
 }
@@ -70,7 +84,7 @@ bool StagedFile::write(const char* data, std::size_t size) {
 bool StagedFile::close() {
   if (!tallying_) return close_host();
   tallying_ = false;
-  tally_->files[tallied_path_] = tallied_length_;
+  tally_->add_file(tallied_path_, tallied_length_);
   return true;
 }
 

@@ -7,8 +7,10 @@
 #include <filesystem>
 #include <map>
 #include <memory>
-#include <set>
+#include <string>
 #include <string_view>
+#include <unordered_map>
+#include <unordered_set>
 
 #include "archive/extract.h"
 
@@ -29,19 +31,22 @@ bool make_folder(const std::filesystem::path& folder);
 bool make_parent_folders(const std::filesystem::path& file);
 
 // What an extraction would stage, kept in memory instead of on disk, for a
-// check that wants the verdict and not the files: every folder below `root`
-// and every file, by its staged path, each file with its length.
+// check that wants the verdict and not the files: the folders below `root`
+// and the files, each with its length, known by a 64-bit hash of the staged
+// path (the reader keeps every path already; a clash among 200,000 is
+// unlikely past one in a billion and would cost one entry in the count), and
+// the names directly in `root` in full.
 struct StagedTally {
-  // Paths are kept in the host's native form: a path object keeps its parsed
-  // components too, three times the memory for 100,000 files.
-  using Native = std::filesystem::path::string_type;
-
   std::filesystem::path root;  // the staging path the readers were given
-  std::set<Native> folders;
-  std::map<Native, std::uint64_t> files;
+  std::unordered_set<std::size_t> folders;
+  std::unordered_map<std::size_t, std::uint64_t> files;
+  // Each name directly in `root`, as UTF-8, and whether it is a file.
+  std::map<std::string, bool> top;
 
   // Records `folder` and the folders above it, up to `root`.
   void add_folder(std::filesystem::path folder);
+  // Records the file `path` with `length` bytes, replacing one there.
+  void add_file(const std::filesystem::path& path, std::uint64_t length);
 };
 
 // The folders of one extraction. Archives list a folder's files together and
@@ -101,7 +106,7 @@ class StagedFile {
   std::unique_ptr<Host> host_;  // null when no host file is open
   StagedTally* tally_;
   bool tallying_ = false;  // a tallied file is open
-  StagedTally::Native tallied_path_;
+  std::filesystem::path tallied_path_;
   std::uint64_t tallied_length_ = 0;
 };
 

@@ -2,7 +2,6 @@
 
 #include <algorithm>
 #include <cerrno>
-#include <set>
 #include <system_error>
 
 #include "archive/extract.h"
@@ -24,17 +23,11 @@ const std::filesystem::path kTallyRoot = "staging";
 // What the updater would find in its staging folder: the entries and their
 // bytes, and the names directly in it.
 std::vector<std::string> count_staged(const StagedTally& tally, CheckReport* report) {
-  std::set<std::string> top_names;
-  const auto note = [&](const StagedTally::Native& path) {
-    ++report->members;
-    top_names.insert(to_utf8(*std::filesystem::path(path).lexically_relative(kTallyRoot).begin()));
-  };
-  for (const StagedTally::Native& folder : tally.folders) note(folder);
-  for (const auto& [file, length] : tally.files) {
-    note(file);
-    report->bytes += length;
-  }
-  return {top_names.begin(), top_names.end()};
+  report->members = tally.folders.size() + tally.files.size();
+  for (const auto& file : tally.files) report->bytes += file.second;
+  std::vector<std::string> names;
+  for (const auto& entry : tally.top) names.push_back(entry.first);
+  return names;
 }
 
 void collect_skipped(CheckReport* report) {
@@ -82,7 +75,8 @@ void judge(std::string_view archive_text, CheckReport* report) {
     return;
   }
   // A regular file of exactly that name, directly in staging.
-  if (tally.files.count(staged_path(kTallyRoot, game_exe_name()).native()) == 0) {
+  const auto game = tally.top.find(game_exe_name());
+  if (game == tally.top.end() || !game->second) {
     report->lines.push_back(std::string("the archive holds no ") + game_exe_name());
     report->exit_code = kPackRefused;
     return;
