@@ -18,6 +18,26 @@ constexpr std::uint64_t kWriteBehind = 8u << 20;
 
 std::error_code last_error() { return std::error_code(errno, std::generic_category()); }
 
+// write(2), or pwrite(2) from `*offset`, until all `size` bytes are in.
+// False with the error in `error` otherwise.
+bool put_all(int fd, const char* data, std::size_t size, const std::uint64_t* offset,
+             std::error_code* error) {
+  std::uint64_t at = offset != nullptr ? *offset : 0;
+  while (size > 0) {
+    const ssize_t written = offset != nullptr ? ::pwrite(fd, data, size, static_cast<off_t>(at))
+                                              : ::write(fd, data, size);
+    if (written < 0 && errno == EINTR) continue;
+    if (written <= 0) {
+      *error = written < 0 ? last_error() : std::make_error_code(std::errc::no_space_on_device);
+      return false;
+    }
+    data += written;
+    size -= static_cast<std::size_t>(written);
+    at += static_cast<std::uint64_t>(written);
+  }
+  return true;
+}
+
 bool sync_path(const std::filesystem::path& path, int flags, std::error_code* error) {
   const int fd = ::open(path.c_str(), flags | O_CLOEXEC);
   if (fd < 0) {
@@ -47,17 +67,8 @@ bool OutputFile::open(const std::filesystem::path& path) {
 
 bool OutputFile::write(const char* data, std::size_t size) {
   if (handle_ < 0) return false;
-  while (size > 0) {
-    const ssize_t written = ::write(static_cast<int>(handle_), data, size);
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      error_ = written < 0 ? last_error() : std::make_error_code(std::errc::no_space_on_device);
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-    written_ += static_cast<std::uint64_t>(written);
-  }
+  if (!put_all(static_cast<int>(handle_), data, size, nullptr, &error_)) return false;
+  written_ += size;
   if (written_ - started_ >= kWriteBehind) {
     // Only a request: a failure here shows again at the sync.
     ::sync_file_range(static_cast<int>(handle_), static_cast<off_t>(started_),
@@ -68,20 +79,7 @@ bool OutputFile::write(const char* data, std::size_t size) {
 }
 
 bool OutputFile::write_at(std::uint64_t offset, const char* data, std::size_t size) {
-  if (handle_ < 0) return false;
-  while (size > 0) {
-    const ssize_t written =
-        ::pwrite(static_cast<int>(handle_), data, size, static_cast<off_t>(offset));
-    if (written < 0 && errno == EINTR) continue;
-    if (written <= 0) {
-      error_ = written < 0 ? last_error() : std::make_error_code(std::errc::no_space_on_device);
-      return false;
-    }
-    data += written;
-    size -= static_cast<std::size_t>(written);
-    offset += static_cast<std::uint64_t>(written);
-  }
-  return true;
+  return handle_ >= 0 && put_all(static_cast<int>(handle_), data, size, &offset, &error_);
 }
 
 bool OutputFile::sync() {
