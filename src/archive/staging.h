@@ -12,8 +12,6 @@
 #include <unordered_map>
 #include <unordered_set>
 
-#include "archive/extract.h"
-
 namespace zrk {
 
 // `staging_path` joined with the member's relative path (UTF-8), in the host's
