@@ -13,6 +13,7 @@
 #include "pack/tar_writer.h"
 #include "pack/zip_output.h"
 #include "support/extract_contract.h"
+#include "support/tar_fixtures.h"
 
 namespace zrk {
 namespace {
@@ -114,26 +115,6 @@ TEST(GzipMembers, SameBytesOnAnyThreadCountAndOneStreamToReaders) {
   }
 }
 
-std::string inflate_raw(const std::string& deflated) {
-  z_stream stream{};
-  EXPECT_EQ(inflateInit2(&stream, -15), Z_OK);
-  std::string out;
-  char buffer[65536];
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(deflated.data()));
-  stream.avail_in = static_cast<uInt>(deflated.size());
-  int status = Z_OK;
-  while (status == Z_OK) {
-    stream.next_out = reinterpret_cast<Bytef*>(buffer);
-    stream.avail_out = sizeof buffer;
-    status = inflate(&stream, Z_NO_FLUSH);
-    out.append(buffer, sizeof buffer - stream.avail_out);
-  }
-  EXPECT_EQ(status, Z_STREAM_END);
-  EXPECT_EQ(stream.avail_in, 0u) << "bytes after the stream's end";
-  inflateEnd(&stream);
-  return out;
-}
-
 // Adds a member to `tree` as the scan would, with `size` as scanned.
 void add_member(BuildTree* tree, const std::string& name, std::size_t size) {
   BuildEntry entry;
@@ -214,7 +195,7 @@ TEST(DeflatePipeline, SameBytesOnAnyThreadCountAndOneStreamPerFile) {
     if (tree.entries[i].folder) continue;
     SCOPED_TRACE(tree.name(tree.entries[i]));
     EXPECT_EQ(one[i].error_line, "");
-    EXPECT_TRUE(inflate_raw(one[i].data) == contents[i]);
+    EXPECT_TRUE(test::inflate_bytes(one[i].data, -15) == contents[i]);
     const auto* bytes = reinterpret_cast<const Bytef*>(contents[i].data());
     EXPECT_EQ(one[i].crc,
               crc32(crc32(0, nullptr, 0), bytes, static_cast<uInt>(contents[i].size())));

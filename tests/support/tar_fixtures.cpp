@@ -89,9 +89,11 @@ std::string gzip_bytes(std::string_view data, int level) {
   return out;
 }
 
-std::string gunzip_bytes(std::string_view data) {
+std::string gunzip_bytes(std::string_view data) { return inflate_bytes(data, 15 + 32); }
+
+std::string inflate_bytes(std::string_view data, int window_bits) {
   z_stream stream{};
-  if (inflateInit2(&stream, 15 + 32) != Z_OK) throw std::runtime_error("inflateInit2 failed");
+  if (inflateInit2(&stream, window_bits) != Z_OK) throw std::runtime_error("inflateInit2 failed");
   stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(data.data()));
   stream.avail_in = static_cast<uInt>(data.size());
   std::string out;
@@ -103,8 +105,10 @@ std::string gunzip_bytes(std::string_view data) {
     result = inflate(&stream, Z_NO_FLUSH);
     out.append(chunk, sizeof chunk - stream.avail_out);
   }
+  const bool trailing = stream.avail_in != 0;
   inflateEnd(&stream);
   if (result != Z_STREAM_END) throw std::runtime_error("inflate failed");
+  if (trailing) throw std::runtime_error("bytes after the stream's end");
   return out;
 }
 

@@ -41,6 +41,9 @@ std::string tar_end();
 std::string pax_record(std::string_view key, std::string_view value);
 
 std::string gzip_bytes(std::string_view data, int level = 6);
+// One whole stream; throws std::runtime_error when it does not end, or when
+// bytes follow its end. `window_bits` as inflateInit2 takes them (-15: raw).
+std::string inflate_bytes(std::string_view data, int window_bits);
 std::string gunzip_bytes(std::string_view data);
 
 // A check's extraction keeps in memory what the disk would hold. After an
