@@ -80,7 +80,7 @@ GzipMemberWriter::GzipMemberWriter(OutputFile* out, int level, unsigned jobs,
   for (unsigned i = 0; i <= jobs; ++i) {
     members_.push_back(std::make_unique<Member>());
     members_.back()->input.reserve(member_input_);
-    members_.back()->output.resize(room);
+    members_.back()->output.reset(new char[room]);
     free_.push_back(members_.back().get());
   }
   filling_ = free_.back();
@@ -109,7 +109,7 @@ void GzipMemberWriter::work() {
       todo_.pop_front();
     }
     const std::size_t size =
-        compressor.compress(member->input.data(), member->input.size(), member->output.data());
+        compressor.compress(member->input.data(), member->input.size(), member->output.get());
     {
       std::lock_guard<std::mutex> lock(mutex_);
       member->output_size = size;
@@ -128,7 +128,7 @@ void GzipMemberWriter::write_oldest() {
     member = queue_.front();
     queue_.pop_front();
   }
-  if (!failed_ && !out_->write(member->output.data(), member->output_size)) failed_ = true;
+  if (!failed_ && !out_->write(member->output.get(), member->output_size)) failed_ = true;
   member->input.clear();
   member->done = false;
   free_.push_back(member);

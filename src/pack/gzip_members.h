@@ -43,8 +43,10 @@ class GzipMemberWriter {
 
  private:
   struct Member {
-    std::string input;   // capacity: the member input size
-    std::string output;  // sized once to the deflate bound and the frame
+    std::string input;  // capacity: the member input size
+    // The deflate bound and the frame, left uninitialised: only the pages
+    // that the compressed member reaches are ever touched.
+    std::unique_ptr<char[]> output;
     std::size_t output_size = 0;
     bool done = false;
   };
