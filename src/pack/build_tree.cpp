@@ -41,15 +41,13 @@ std::string cannot_read(const std::filesystem::path& path, const std::error_code
   return "cannot read " + text + ": " + error.message();
 }
 
-// Looks at one entry; false when the scan must stop.
-bool visit(Walk& walk, const std::filesystem::path& path, const std::string& member) {
+// Looks at one listed entry; false when the scan must stop.
+bool visit(Walk& walk, const std::filesystem::path& path, const FolderEntry& entry,
+           const std::string& member) {
   BuildScan& scan = *walk.scan;
-  std::uint64_t size = 0;
-  std::error_code error;
-  const EntryKind kind = entry_kind(path, &size, &error);
-  switch (kind) {
+  switch (entry.kind) {
     case EntryKind::kUnreadable:
-      scan.read_error = cannot_read(path, error);
+      scan.read_error = cannot_read(path, entry.error);
       return false;
     case EntryKind::kLink:
       scan.problems.push_back(member + " is a link" + std::string(kInstallsOnly));
@@ -61,14 +59,14 @@ bool visit(Walk& walk, const std::filesystem::path& path, const std::string& mem
     case EntryKind::kFolder:
       break;
   }
-  const bool folder = kind == EntryKind::kFolder;
+  const bool folder = entry.kind == EntryKind::kFolder;
   const std::string name = folder ? member + "/" : member;
   std::string reason;
   if (!check_member_path(name, nullptr, &reason)) {
     scan.problems.push_back("refused " + name + ": " + reason);
     return true;
   }
-  add_entry(scan.tree, name, size, folder);
+  add_entry(scan.tree, name, entry.size, folder);
   if (folder) walk.pending.emplace_back(path, name);
   return true;
 }
@@ -89,18 +87,20 @@ bool entry_name(BuildScan& scan, const std::filesystem::path& path, const std::s
 bool list_folder(Walk& walk, const std::filesystem::path& folder, const std::string& member,
                  bool top) {
   BuildScan& scan = *walk.scan;
+  std::vector<FolderEntry> entries;
   std::error_code error;
-  std::filesystem::directory_iterator it(folder, error);
-  for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
+  const bool listed = list_folder_entries(folder, &entries, &error);
+  for (const FolderEntry& entry : entries) {
+    const std::filesystem::path path = folder / entry.name;
     std::string name;
-    if (!entry_name(scan, it->path(), member, &name)) continue;
+    if (!entry_name(scan, path, member, &name)) continue;
     if (top && !is_payload_name(name)) {
       scan.left_out.push_back(name);
       continue;
     }
-    if (!visit(walk, it->path(), member + name)) return false;
+    if (!visit(walk, path, entry, member + name)) return false;
   }
-  if (error) {
+  if (!listed) {
     scan.read_error = cannot_read(folder, error);
     return false;
   }

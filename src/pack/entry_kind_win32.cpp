@@ -6,19 +6,60 @@
 
 namespace zrk {
 
-EntryKind entry_kind(const std::filesystem::path& path, std::uint64_t* size,
-                     std::error_code* error) {
+namespace {
+
+std::error_code last_error() {
+  return std::error_code(static_cast<int>(GetLastError()), std::system_category());
+}
+
+EntryKind kind_of(DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return EntryKind::kLink;
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EntryKind::kFolder;
+  if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return EntryKind::kSpecial;
+  return EntryKind::kFile;
+}
+
+// A listing carries a file's size as of its last change through that name,
+// which another hard link can leave stale, so a file is asked about itself.
+void look_at(const std::filesystem::path& path, FolderEntry* entry) {
   WIN32_FILE_ATTRIBUTE_DATA info;
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info)) {
-    *error = std::error_code(static_cast<int>(GetLastError()), std::system_category());
-    return EntryKind::kUnreadable;
+    entry->kind = EntryKind::kUnreadable;
+    entry->error = last_error();
+    return;
   }
-  *size = 0;
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return EntryKind::kLink;
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EntryKind::kFolder;
-  if ((info.dwFileAttributes & FILE_ATTRIBUTE_DEVICE) != 0) return EntryKind::kSpecial;
-  *size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
-  return EntryKind::kFile;
+  entry->kind = kind_of(info.dwFileAttributes);
+  if (entry->kind == EntryKind::kFile) {
+    entry->size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
+  }
+}
+
+}  // namespace
+
+bool list_folder_entries(const std::filesystem::path& folder, std::vector<FolderEntry>* entries,
+                         std::error_code* error) {
+  WIN32_FIND_DATAW found{};
+  const HANDLE find = FindFirstFileExW((folder / L"*").c_str(), FindExInfoBasic, &found,
+                                       FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
+  if (find == INVALID_HANDLE_VALUE) {
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) return true;  // nothing in it
+    *error = last_error();
+    return false;
+  }
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    FolderEntry entry;
+    entry.name = name;
+    entry.kind = kind_of(found.dwFileAttributes);
+    if (entry.kind == EntryKind::kFile) look_at(folder / name, &entry);
+    entries->push_back(std::move(entry));
+  } while (FindNextFileW(find, &found));
+  const DWORD ended = GetLastError();
+  FindClose(find);
+  if (ended == ERROR_NO_MORE_FILES) return true;
+  *error = std::error_code(static_cast<int>(ended), std::system_category());
+  return false;
 }
 
 }  // namespace zrk
