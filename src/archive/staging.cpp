@@ -29,9 +29,63 @@ std::size_t path_hash(const std::filesystem::path& path) {
 
 }  // namespace
 
+std::size_t StagedTally::HashedLengths::probe_start(std::uint64_t hash) const {
+  // The hash of a path may be weak in its low bits (FNV on Windows).
+  hash ^= hash >> 33;
+  hash *= 0xFF51AFD7ED558CCDULL;
+  hash ^= hash >> 33;
+  return static_cast<std::size_t>(hash) & (slots_.size() - 1);
+}
+
+std::size_t StagedTally::HashedLengths::free_or_equal_slot(std::uint64_t hash) const {
+  const std::size_t mask = slots_.size() - 1;
+  std::size_t i = probe_start(hash);
+  while (slots_[i].hash != 0 && slots_[i].hash != hash) i = (i + 1) & mask;
+  return i;
+}
+
+std::uint64_t& StagedTally::HashedLengths::length_of(std::uint64_t hash, bool* added) {
+  *added = false;
+  if (hash == 0) {
+    *added = !has_zero_;
+    count_ += *added ? 1 : 0;
+    has_zero_ = true;
+    return zero_length_;
+  }
+  std::size_t i = slots_.empty() ? 0 : free_or_equal_slot(hash);
+  if (!slots_.empty() && slots_[i].hash == hash) return slots_[i].length;
+  // Linear probing stays short up to four slots in five in use.
+  if ((count_ + 1) * 5 > slots_.size() * 4) {
+    std::vector<Slot> old(slots_.empty() ? 64 : slots_.size() * 2, Slot{0, 0});
+    old.swap(slots_);
+    for (const Slot& slot : old) {
+      if (slot.hash != 0) slots_[free_or_equal_slot(slot.hash)] = slot;
+    }
+    i = free_or_equal_slot(hash);
+  }
+  slots_[i] = {hash, 0};
+  ++count_;
+  *added = true;
+  return slots_[i].length;
+}
+
+bool StagedTally::HashedLengths::put(std::uint64_t hash, std::uint64_t length) {
+  bool added;
+  std::uint64_t& kept = length_of(hash, &added);
+  total_ += length - kept;
+  kept = length;
+  return added;
+}
+
+bool StagedTally::HashedLengths::insert(std::uint64_t hash) {
+  bool added;
+  length_of(hash, &added);
+  return added;
+}
+
 void StagedTally::add_folder(std::filesystem::path folder) {
   // Stops at the first folder already known: those above it are known too.
-  while (!folder.empty() && folder != root && folders.insert(path_hash(folder)).second) {
+  while (!folder.empty() && folder != root && folders.insert(path_hash(folder))) {
     std::filesystem::path parent = folder.parent_path();
     if (parent == root) top.emplace(to_utf8(folder.filename()), false);
     if (parent == folder) break;
@@ -40,7 +94,7 @@ void StagedTally::add_folder(std::filesystem::path folder) {
 }
 
 void StagedTally::add_file(const std::filesystem::path& path, std::uint64_t length) {
-  files[path_hash(path)] = length;
+  files.put(path_hash(path), length);
   if (path.parent_path() == root) top[to_utf8(path.filename())] = true;
 }
 

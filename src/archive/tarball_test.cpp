@@ -130,6 +130,31 @@ std::vector<StreamCase> stream_cases() {
         {"donn\xc3\xa9"
          "es/a",
          "file:1"}}},
+      {"files in one folder that differ only in case",
+       file("d/Read Me.txt", "1") + file("d/READ ME.txt", "2") + tar_end(),
+       3,
+       {"refused Z-Ravelkin/d/READ ME.txt: another member's path differs only in letter case"},
+       {{"d", "dir"}, {"d/Read Me.txt", "file:1"}}},
+      {"a folder below the top that differs only in case",
+       file("a/Bin/x", "1") + file("a/bin/y", "2") + tar_end(),
+       3,
+       {"refused Z-Ravelkin/a/bin/y: another member's path differs only in letter case"},
+       {{"a", "dir"}, {"a/Bin", "dir"}, {"a/Bin/x", "file:1"}}},
+      {"a file below a file below the top",
+       file("a/b", "1") + file("a/b/c", "2") + tar_end(),
+       3,
+       {"refused Z-Ravelkin/a/b/c: a file and a folder have the same path"},
+       {{"a", "dir"}, {"a/b", "file:1"}}},
+      {"the Kelvin sign folds to a k one byte long",
+       file("d/kelvin", "1") +
+           file("d/\xe2\x84\xaa"
+                "elvin",
+                "2") +
+           tar_end(),
+       3,
+       {"refused Z-Ravelkin/d/\xe2\x84\xaa"
+        "elvin: another member's path differs only in letter case"},
+       {{"d", "dir"}, {"d/kelvin", "file:1"}}},
       {"second file replaces the first",
        file("a.txt", "the first content") + file("a.txt", "2") + tar_end(),
        0,

@@ -189,6 +189,9 @@ TEST_F(ZipReaderTest, MemberTableRefusalsWriteNothing) {
       {"same path",
        {"Z-Ravelkin/a=1", "Z-Ravelkin/b=2", "Z-Ravelkin/a=3"},
        "refused Z-Ravelkin/a" + kSame},
+      {"same path in a folder",
+       {"Z-Ravelkin/d/a=1", "Z-Ravelkin/d/b=2", "Z-Ravelkin/d/a=3"},
+       "refused Z-Ravelkin/d/a" + kSame},
       {"file where a folder is",
        {"Z-Ravelkin/a/=", "Z-Ravelkin/a=x"},
        "refused Z-Ravelkin/a" + kFileAndFolder},
@@ -204,6 +207,13 @@ TEST_F(ZipReaderTest, MemberTableRefusalsWriteNothing) {
       {"case only, beyond ASCII",
        {"Z-Ravelkin/\xc3\xa9t\xc3\xa9.txt=1", "Z-Ravelkin/\xc3\x89T\xc3\x89.txt=2"},
        "refused Z-Ravelkin/\xc3\x89T\xc3\x89.txt" + kCase},
+      {"case only in a folder, a fold of another length",
+       {"Z-Ravelkin/d/kelvin=1",
+        "Z-Ravelkin/d/\xe2\x84\xaa"
+        "elvin=2"},
+       "refused Z-Ravelkin/d/\xe2\x84\xaa"
+       "elvin" +
+           kCase},
       {"overlong", raw_name("Z-Ravelkin/ab", "\xc0\xaf"), "refused Z-Ravelkin/\xc0\xaf" + kNotUtf8},
       {"surrogate", raw_name("Z-Ravelkin/abc", "\xed\xa0\x80"),
        "refused Z-Ravelkin/\xed\xa0\x80" + kNotUtf8},

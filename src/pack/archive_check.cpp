@@ -24,7 +24,7 @@ const std::filesystem::path kTallyRoot = "staging";
 // bytes, and the names directly in it.
 std::vector<std::string> count_staged(const StagedTally& tally, CheckReport* report) {
   report->members = tally.folders.size() + tally.files.size();
-  for (const auto& file : tally.files) report->bytes += file.second;
+  report->bytes += tally.files.total_length();
   std::vector<std::string> names;
   for (const auto& entry : tally.top) names.push_back(entry.first);
   return names;
