@@ -26,7 +26,9 @@ bool entry_exists(const std::filesystem::path& path);
 // Removes `path` and everything below it. A link (on Windows, any reparse
 // point) is removed as itself and its target is never entered; a read-only
 // entry is removed like any other. Goes on past a failure, so everything that
-// can go does; visits each entry once and never waits. A missing path is
+// can go does; visits each entry once and never retries. A host may share
+// the folders between two threads; the report is the same whichever thread
+// removed what. A missing path is
 // success with nothing removed. An entry that a delete reported gone but that
 // still stands counts as left.
 TreeRemoval remove_tree(const std::filesystem::path& path);
