@@ -8,6 +8,8 @@ import sys
 
 BLOCKS = [
     ("game-tgz", "Game update, .tar.gz"),
+    ("game-tgz-alternating",
+     "Game update, .tar.gz, the durable commands taking turns (one run of each a round)"),
     ("game-zip", "Game update, .zip"),
     ("small-tgz", "Many small files, .tar.gz"),
     ("small-zip", "Many small files, .zip"),
@@ -23,6 +25,8 @@ TARGETS = [
     ("game-tgz", "gzread-write-flush", 1.10),
     ("game-tgz", "bsdtar-xf-sync", 1.00),
     ("game-tgz", "tar-xzf-sync", 1.00),
+    ("game-tgz-alternating", "bsdtar-xf-sync", 1.00),
+    ("game-tgz-alternating", "tar-xzf-sync", 1.00),
     ("game-zip", "zip_fread-write-sync", 1.10),
     ("game-zip", "bsdtar-xf-sync", 1.00),
     ("game-zip", "unzip-q-sync", 1.00),

@@ -145,6 +145,13 @@ run_block game-tgz "$game" update.tar.gz "$zrk" "$check" \
   "tar-xzf-sync=tar -xzf ARCHIVE -C OUT && sync -f OUT" \
   "bsdtar-xf=bsdtar -xf ARCHIVE -C OUT" \
   "bsdtar-xf-sync=bsdtar -xf ARCHIVE -C OUT && sync -f OUT"
+echo "== game-tgz, the durable commands run alternately"
+"$repo/bench/alternate.sh" "$results/game-tgz-alternating.json" $((2 * runs)) "$game" \
+  update.tar.gz "$work" "$trash" "$zrk" \
+  "bsdtar-xf-sync=bsdtar -xf ARCHIVE -C OUT && sync -f OUT" \
+  "tar-xzf-sync=tar -xzf ARCHIVE -C OUT && sync -f OUT"
+cp "$game/complete" "$results/game-tgz-alternating.size"
+empty_trash
 run_block game-zip "$game" update.zip "$zrk" "$check" \
   "zip_fread-null='$build/bench/zip_floor' ARCHIVE" \
   "zip_fread-write='$build/bench/zip_floor' ARCHIVE OUT" \

@@ -55,8 +55,15 @@ for archive in u.tar.gz u.zip; do
   diff -r -x .update "$work/game/tree/Z-Ravelkin" "$install"
 done
 "$build/bench/zrk_bench" "$work/game/update.tar.gz" "$work/staging" 1 >/dev/null
+mkdir "$work/turns" "$work/trash"
+"$repo/bench/alternate.sh" "$results/game-tgz-alternating.json" 1 "$work/game" update.tar.gz \
+  "$work/turns" "$work/trash" \
+  "zrk-update='$build/zrk-update' --install OUT --archive ARCHIVE --pid $gone --relaunch /bin/true" \
+  "tar-xzf-sync=tar -xzf ARCHIVE -C OUT && sync -f OUT" >/dev/null
+cp "$work/game/complete" "$results/game-tgz-alternating.size"
 "$build/bench/swap_bench" "$work/swap" 50 1 >"$results/swap.txt"
 echo "runs=1" >"$results/machine.txt"
 python3 "$repo/bench/report.py" "$results" >"$work/report.md"
 grep -q "swap of 11 items" "$work/report.md"
+grep -q "game-tgz-alternating: zrk-update ≤ 1.00× tar-xzf-sync" "$work/report.md"
 echo "bench smoke: ok"
