@@ -46,12 +46,9 @@ std::size_t StagedTally::HashedLengths::free_or_equal_slot(std::uint64_t hash) c
 
 std::uint64_t& StagedTally::HashedLengths::length_of(std::uint64_t hash, bool* added) {
   *added = false;
-  if (hash == 0) {
-    *added = !has_zero_;
-    count_ += *added ? 1 : 0;
-    has_zero_ = true;
-    return zero_length_;
-  }
+  // 0 marks a free slot; a path of that hash counts as one of hash 1, which
+  // is one more clash of the kind the tally already accepts.
+  if (hash == 0) hash = 1;
   std::size_t i = slots_.empty() ? 0 : free_or_equal_slot(hash);
   if (!slots_.empty() && slots_[i].hash == hash) return slots_[i].length;
   // Linear probing stays short up to four slots in five in use.

@@ -49,7 +49,7 @@ struct StagedTally {
     std::uint64_t total_length() const { return total_; }
 
    private:
-    // Hash 0 marks a free slot; an entry of that hash is kept apart.
+    // Hash 0 marks a free slot.
     struct Slot {
       std::uint64_t hash;
       std::uint64_t length;
@@ -63,8 +63,6 @@ struct StagedTally {
     std::vector<Slot> slots_;  // open addressing, a power of two long
     std::size_t count_ = 0;
     std::uint64_t total_ = 0;
-    bool has_zero_ = false;
-    std::uint64_t zero_length_ = 0;
   };
 
   std::filesystem::path root;  // the staging path the readers were given
