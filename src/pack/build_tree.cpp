@@ -1,7 +1,11 @@
 #include "pack/build_tree.h"
 
 #include <algorithm>
+#include <condition_variable>
+#include <iterator>
+#include <mutex>
 #include <system_error>
+#include <thread>
 
 #include "archive/member_path.h"
 #include "common/text.h"
@@ -13,11 +17,18 @@ namespace zrk {
 namespace {
 
 constexpr std::string_view kInstallsOnly = "; the updater installs only files and folders";
+constexpr int kScanThreads = 2;
 
-struct Walk {
-  BuildScan* scan;
-  // Folders still to list: their path and member name (ending in "/").
-  std::vector<std::pair<std::filesystem::path, std::string>> pending;
+// A folder's entries as judged, kept apart until they join the scan. Folders
+// are listed on two threads at once: the host answers for different folders
+// in parallel, and the entries are sorted at the end, so the order in which
+// folders were listed does not show.
+struct Listing {
+  BuildScan found;
+  // Its folders, still to list: their path and member name (ending in "/").
+  std::vector<std::pair<std::filesystem::path, std::string>> folders;
+  // The member whose read error `found` holds.
+  std::string read_error_at;
 };
 
 void add_entry(BuildTree& tree, std::string_view name, std::uint64_t size, bool folder) {
@@ -42,18 +53,20 @@ std::string cannot_read(const std::filesystem::path& path, const std::error_code
 }
 
 // Looks at one listed entry; false when the scan must stop.
-bool visit(Walk& walk, const std::filesystem::path& path, const FolderEntry& entry,
+bool visit(Listing& listing, const std::filesystem::path& path, const FolderEntry& entry,
            const std::string& member) {
-  BuildScan& scan = *walk.scan;
+  BuildScan& found = listing.found;
   switch (entry.kind) {
     case EntryKind::kUnreadable:
-      scan.read_error = cannot_read(path, entry.error);
+      found.read_error = cannot_read(path, entry.error);
+      listing.read_error_at = member;
       return false;
     case EntryKind::kLink:
-      scan.problems.push_back(member + " is a link" + std::string(kInstallsOnly));
+      found.problems.push_back(member + " is a link" + std::string(kInstallsOnly));
       return true;
     case EntryKind::kSpecial:
-      scan.problems.push_back(member + " is a device, FIFO or socket" + std::string(kInstallsOnly));
+      found.problems.push_back(member + " is a device, FIFO or socket" +
+                               std::string(kInstallsOnly));
       return true;
     case EntryKind::kFile:
     case EntryKind::kFolder:
@@ -63,49 +76,104 @@ bool visit(Walk& walk, const std::filesystem::path& path, const FolderEntry& ent
   const std::string name = folder ? member + "/" : member;
   std::string reason;
   if (!check_member_path(name, nullptr, &reason)) {
-    scan.problems.push_back("refused " + name + ": " + reason);
+    found.problems.push_back("refused " + name + ": " + reason);
     return true;
   }
-  add_entry(scan.tree, name, entry.size, folder);
-  if (folder) walk.pending.emplace_back(path, name);
+  add_entry(found.tree, name, entry.size, folder);
+  if (folder) listing.folders.emplace_back(path, name);
   return true;
 }
 
 // The UTF-8 name of a listed entry; false with a problem line when it has none.
-bool entry_name(BuildScan& scan, const std::filesystem::path& path, const std::string& folder,
+bool entry_name(BuildScan& found, const std::filesystem::path& path, const std::string& folder,
                 std::string* name) {
   try {
     *name = to_utf8(path.filename());
     return true;
   } catch (const std::system_error&) {
-    scan.problems.push_back("a name in " + folder + " is not valid UTF-8");
+    found.problems.push_back("a name in " + folder + " is not valid UTF-8");
     return false;
   }
 }
 
-// Lists one folder; false when the scan must stop.
-bool list_folder(Walk& walk, const std::filesystem::path& folder, const std::string& member,
-                 bool top) {
-  BuildScan& scan = *walk.scan;
+// Lists and judges one folder; stops at the first read error.
+Listing list_folder(const std::filesystem::path& folder, const std::string& member, bool top) {
+  Listing listing;
   std::vector<FolderEntry> entries;
   std::error_code error;
   const bool listed = list_folder_entries(folder, &entries, &error);
   for (const FolderEntry& entry : entries) {
     const std::filesystem::path path = folder / entry.name;
     std::string name;
-    if (!entry_name(scan, path, member, &name)) continue;
+    if (!entry_name(listing.found, path, member, &name)) continue;
     if (top && !is_payload_name(name)) {
-      scan.left_out.push_back(name);
+      listing.found.left_out.push_back(name);
       continue;
     }
-    if (!visit(walk, path, entry, member + name)) return false;
+    if (!visit(listing, path, entry, member + name)) return listing;
   }
   if (!listed) {
-    scan.read_error = cannot_read(folder, error);
-    return false;
+    listing.found.read_error = cannot_read(folder, error);
+    listing.read_error_at = member;
   }
-  return true;
+  return listing;
 }
+
+class Walk {
+ public:
+  explicit Walk(BuildScan* scan) : scan_(*scan) {}
+
+  // Joins a listing to the scan. Of several read errors the scan reports the
+  // one at the first member, whichever thread met it first.
+  void add(Listing listing) {
+    BuildTree& tree = scan_.tree;
+    const auto base = static_cast<std::uint32_t>(tree.names.size());
+    tree.names += listing.found.tree.names;
+    for (BuildEntry entry : listing.found.tree.entries) {
+      entry.name_offset += base;
+      tree.entries.push_back(entry);
+    }
+    tree.data_bytes += listing.found.tree.data_bytes;
+    append(scan_.left_out, listing.found.left_out);
+    append(scan_.problems, listing.found.problems);
+    for (auto& folder : listing.folders) pending_.push_back(std::move(folder));
+    if (!listing.found.read_error.empty() &&
+        (read_error_at_.empty() || listing.read_error_at < read_error_at_)) {
+      scan_.read_error = std::move(listing.found.read_error);
+      read_error_at_ = std::move(listing.read_error_at);
+    }
+  }
+
+  // Lists folders until none is left or one could not be read.
+  void work() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    for (;;) {
+      changed_.wait(lock, [this] { return !pending_.empty() || listing_ == 0; });
+      if (pending_.empty() || !scan_.read_error.empty()) return;
+      const auto [folder, member] = std::move(pending_.back());
+      pending_.pop_back();
+      ++listing_;
+      lock.unlock();
+      Listing listing = list_folder(folder, member, false);
+      lock.lock();
+      --listing_;
+      add(std::move(listing));
+      changed_.notify_all();
+    }
+  }
+
+ private:
+  static void append(std::vector<std::string>& to, std::vector<std::string>& from) {
+    to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
+  }
+
+  BuildScan& scan_;
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  std::vector<std::pair<std::filesystem::path, std::string>> pending_;
+  int listing_ = 0;  // folders being listed
+  std::string read_error_at_;
+};
 
 bool holds_game(const BuildScan& scan) {
   const std::string game = std::string(kTopFolder) + game_exe_name();
@@ -139,13 +207,15 @@ BuildScan scan_build_folder(const std::filesystem::path& root) {
   }
   add_entry(scan.tree, kTopFolder, 0, true);
 
-  Walk walk{&scan, {}};
-  if (!list_folder(walk, root, std::string(kTopFolder), true)) return scan;
-  while (!walk.pending.empty()) {
-    const auto [folder, member] = std::move(walk.pending.back());
-    walk.pending.pop_back();
-    if (!list_folder(walk, folder, member, false)) return scan;
+  Walk walk(&scan);
+  walk.add(list_folder(root, std::string(kTopFolder), true));
+  {
+    std::vector<std::thread> helpers;
+    for (int i = 1; i < kScanThreads; ++i) helpers.emplace_back([&walk] { walk.work(); });
+    walk.work();
+    for (std::thread& helper : helpers) helper.join();
   }
+  if (!scan.read_error.empty()) return scan;
 
   if (!holds_game(scan)) {
     scan.problems.push_back(std::string("the build folder holds no regular file ") +
