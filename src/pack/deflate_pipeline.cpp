@@ -3,14 +3,12 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cerrno>
-#include <cstdio>
 #include <cstring>
 #include <new>
 #include <system_error>
 
-#include "common/shared_file.h"
 #include "common/text.h"
+#include "pack/input_file.h"
 
 namespace zrk {
 
@@ -31,13 +29,11 @@ std::size_t chunk_room(std::size_t input) {
   return compressBound(static_cast<uLong>(input)) + kFlushRoom;
 }
 
-std::string errno_text() { return std::error_code(errno, std::generic_category()).message(); }
-
 // Raw deflate work area and read buffer reused for every chunk a thread
 // compresses.
 class ChunkDeflater {
  public:
-  explicit ChunkDeflater(int level) : buffer_(new char[std::max(kPiece, kDictionary)]) {
+  explicit ChunkDeflater(int level) : buffer_(new char[std::max(kPiece, kDictionary) + 1]) {
     std::memset(&stream_, 0, sizeof stream_);
     if (deflateInit2(&stream_, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
       throw std::bad_alloc();
@@ -56,37 +52,37 @@ class ChunkDeflater {
       chunk.error_line = "cannot read " + to_utf8(path) + ": " + why;
       return false;
     };
-    file_ = open_shared_file(path, "rb");
-    if (file_ == nullptr) return fail(errno_text());
+    std::string why;
+    if (!file_.open(path)) return fail(file_.error().message());
     const auto dictionary =
         static_cast<std::size_t>(std::min<std::uint64_t>(chunk.offset, kDictionary));
-    // Offsets stay below the updater's 2 GiB cap, so a 32-bit long holds them.
-    if (chunk.offset > 0 &&
-        std::fseek(file_.get(), static_cast<long>(chunk.offset - dictionary), SEEK_SET) != 0) {
-      return fail(errno_text());
-    }
     deflateReset(&stream_);
     if (dictionary > 0) {
-      if (!read(dictionary)) return fail(read_failure());
+      if (!file_.read_exactly(chunk.offset - dictionary, buffer_.get(), dictionary, false, &why)) {
+        return fail(why);
+      }
       deflateSetDictionary(&stream_, bytes(), static_cast<uInt>(dictionary));
     }
     stream_.next_out = reinterpret_cast<Bytef*>(out);
     stream_.avail_out = static_cast<uInt>(chunk_room(chunk.input));
     uLong crc = crc32(0, nullptr, 0);
     int status = Z_OK;
-    for (std::size_t left = chunk.input;;) {
-      const std::size_t piece = std::min(left, kPiece);
-      if (!read(piece)) return fail(read_failure());
+    for (std::size_t done = 0;;) {
+      const std::size_t piece = std::min(chunk.input - done, kPiece);
+      // The file's last piece asks for a byte more, to learn that it ends there.
+      const bool end = chunk.last && done + piece == chunk.input;
+      if (!file_.read_exactly(chunk.offset + done, buffer_.get(), piece, end, &why)) {
+        return fail(why);
+      }
       crc = crc32(crc, bytes(), static_cast<uInt>(piece));
-      left -= piece;
+      done += piece;
       stream_.next_in = bytes();
       stream_.avail_in = static_cast<uInt>(piece);
-      status = deflate(&stream_, left > 0 ? Z_NO_FLUSH : chunk.last ? Z_FINISH : Z_SYNC_FLUSH);
-      if (left == 0 || status != Z_OK) break;
+      const bool more = done < chunk.input;
+      status = deflate(&stream_, more ? Z_NO_FLUSH : chunk.last ? Z_FINISH : Z_SYNC_FLUSH);
+      if (!more || status != Z_OK) break;
     }
-    if (chunk.last && std::fgetc(file_.get()) != EOF)
-      return fail("the file grew while it was read");
-    file_.reset();
+    file_.close();
     const bool ended = chunk.last ? status == Z_STREAM_END : status == Z_OK;
     if (!ended || stream_.avail_in > 0 || stream_.avail_out == 0) return fail("zlib failed");
     chunk.size = stream_.total_out;
@@ -96,17 +92,10 @@ class ChunkDeflater {
 
  private:
   Bytef* bytes() { return reinterpret_cast<Bytef*>(buffer_.get()); }
-  bool read(std::size_t size) {
-    return size == 0 || std::fread(buffer_.get(), 1, size, file_.get()) == size;
-  }
-  std::string read_failure() {
-    return std::ferror(file_.get()) != 0 ? errno_text()
-                                         : "the file became shorter while it was read";
-  }
 
   z_stream stream_;
   std::unique_ptr<char[]> buffer_;
-  SharedFile file_;
+  InputFile file_;
 };
 
 }  // namespace

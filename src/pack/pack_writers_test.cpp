@@ -8,8 +8,10 @@
 #include <random>
 
 #include "common/text.h"
+#include "pack/archive_writers.h"
 #include "pack/deflate_pipeline.h"
 #include "pack/gzip_members.h"
+#include "pack/input_file.h"
 #include "pack/tar_writer.h"
 #include "pack/zip_output.h"
 #include "support/extract_contract.h"
@@ -206,18 +208,24 @@ struct ChangedFileRow {
   const char* what;
   std::size_t scanned;
   std::size_t actual;  // SIZE_MAX: no file at all
-  std::string why;
+  std::string why;     // empty: the host's own text for a missing file
 };
 
 const ChangedFileRow kChangedFileRows[] = {
-    {"gone", 10, SIZE_MAX, std::error_code(ENOENT, std::generic_category()).message()},
+    {"gone", 10, SIZE_MAX, ""},
     {"shorter within the last chunk", 90000, 85000, "the file became shorter while it was read"},
     {"shorter by a chunk", 90000, 45000, "the file became shorter while it was read"},
     {"longer", 90000, 90001, "the file grew while it was read"},
     {"no longer empty", 0, 1, "the file grew while it was read"},
+    // The tarball writer reads 256 KiB at a time.
+    {"longer, scanned as two whole pieces", 512u << 10, (512u << 10) + 1,
+     "the file grew while it was read"},
+    {"shorter by a piece", 600000, 300000, "the file became shorter while it was read"},
 };
 
-TEST(DeflatePipeline, AFileThatChangedSinceTheScanIsACannotRead) {
+// Both writers read the files that the scan sized; one that no longer has
+// its scanned size stops them with a "cannot read" line, not a short member.
+TEST(PackWriters, AFileThatChangedSinceTheScanIsACannotRead) {
   for (const ChangedFileRow& row : kChangedFileRows) {
     SCOPED_TRACE(row.what);
     test::TempDir dir;
@@ -225,11 +233,23 @@ TEST(DeflatePipeline, AFileThatChangedSinceTheScanIsACannotRead) {
     tree.root = dir.path();
     add_member(&tree, "Z-Ravelkin/changed", row.scanned);
     add_member(&tree, "Z-Ravelkin/after", 5);
-    if (row.actual != SIZE_MAX) test::write_file(dir / "changed", test::mixed_data(row.actual, 5));
+    const std::filesystem::path changed = dir / "changed";
+    if (row.actual != SIZE_MAX) test::write_file(changed, test::mixed_data(row.actual, 5));
     test::write_file(dir / "after", "after");
+    std::string why = row.why;
+    if (why.empty()) {
+      InputFile missing;
+      EXPECT_FALSE(missing.open(changed));
+      why = missing.error().message();
+    }
+    const std::string line = "cannot read " + to_utf8(changed) + ": " + why;
+
     const std::vector<PipelineFile> out = run_pipeline(tree, 2, kSmallChunk);
-    EXPECT_EQ(out[0].error_line, "cannot read " + to_utf8(dir / "changed") + ": " + row.why);
+    EXPECT_EQ(out[0].error_line, line);
     EXPECT_EQ(out[1].error_line, "");
+    std::string error_line;
+    EXPECT_FALSE(write_tarball(tree, dir / "u.tar.gz", WriteOptions{}, &error_line));
+    EXPECT_EQ(error_line, line);
   }
 }
 

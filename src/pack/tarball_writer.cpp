@@ -1,13 +1,11 @@
 // The tar stream goes straight into the parallel gzip writer; member data is
 // read in large pieces from one file at a time.
-#include <cerrno>
-#include <system_error>
 #include <vector>
 
-#include "common/shared_file.h"
 #include "common/text.h"
 #include "pack/archive_writers.h"
 #include "pack/gzip_members.h"
+#include "pack/input_file.h"
 #include "pack/output_file.h"
 #include "pack/progress.h"
 #include "pack/tar_writer.h"
@@ -27,9 +25,10 @@ struct TarStream {
   OutputFile* out;
   std::filesystem::path path;
   Progress* progress;
-  std::uint64_t done = 0;
-  std::vector<char> buffer = std::vector<char>(kReadSize);
   std::string* error_line;
+  std::uint64_t done = 0;
+  std::vector<char> buffer = std::vector<char>(kReadSize + 1);
+  InputFile file{};
 
   bool put(const char* data, std::size_t size) {
     done += size;
@@ -40,30 +39,23 @@ struct TarStream {
   }
 };
 
-// The file's data, exactly the size the scan saw.
+// The file's data, exactly the size the scan saw. The last read asks for one
+// byte more to learn that the file ends there, so a small file takes one read.
 bool put_file(TarStream& stream, const std::filesystem::path& source, std::uint64_t size) {
-  SharedFile file = open_shared_file(source, "rb");
-  if (file == nullptr) {
-    *stream.error_line =
-        line_for("cannot read ", source, std::error_code(errno, std::generic_category()).message());
-    return false;
+  InputFile& file = stream.file;
+  std::string why;
+  if (!file.open(source)) why = file.error().message();
+  for (std::uint64_t done = 0; why.empty();) {
+    const std::uint64_t left = size - done;
+    const std::size_t piece = left < kReadSize ? static_cast<std::size_t>(left) : kReadSize;
+    if (!file.read_exactly(done, stream.buffer.data(), piece, piece == left, &why)) break;
+    if (!stream.put(stream.buffer.data(), piece)) return false;
+    done += piece;
+    if (done == size) break;
   }
-  for (std::uint64_t left = size; left > 0;) {
-    const std::size_t want = left < kReadSize ? static_cast<std::size_t>(left) : kReadSize;
-    const std::size_t got = std::fread(stream.buffer.data(), 1, want, file.get());
-    if (got == 0) {
-      const bool failed = std::ferror(file.get()) != 0;
-      *stream.error_line =
-          line_for("cannot read ", source,
-                   failed ? std::error_code(errno, std::generic_category()).message()
-                          : "the file became shorter while it was read");
-      return false;
-    }
-    if (!stream.put(stream.buffer.data(), got)) return false;
-    left -= got;
-  }
-  if (std::fgetc(file.get()) != EOF) {
-    *stream.error_line = line_for("cannot read ", source, "the file grew while it was read");
+  file.close();
+  if (!why.empty()) {
+    *stream.error_line = line_for("cannot read ", source, why);
     return false;
   }
   static const char kZeros[kTarBlock] = {};
@@ -97,7 +89,7 @@ bool write_tarball(const BuildTree& tree, const std::filesystem::path& path,
   bool written = false;
   {
     GzipMemberWriter gzip(&out, options.level, options.jobs);
-    TarStream stream{&gzip, &out, path, &progress, 0, std::vector<char>(kReadSize), error_line};
+    TarStream stream{&gzip, &out, path, &progress, error_line};
     written = true;
     for (const BuildEntry& entry : tree.entries) {
       const std::string headers =
