@@ -14,8 +14,10 @@ BLOCKS = [
     ("small-tgz", "Many small files, .tar.gz"),
     ("small-zip", "Many small files, .zip"),
     ("game-pack-tgz", "Making the game update, .tar.gz"),
+    ("game-pack-tgz-alternating", "Making the game update, .tar.gz, taking turns"),
     ("game-pack-zip", "Making the game update, .zip"),
     ("small-pack-tgz", "Making the many small files, .tar.gz"),
+    ("small-pack-tgz-alternating", "Making the many small files, .tar.gz, taking turns"),
     ("small-pack-zip", "Making the many small files, .zip"),
 ]
 # (block, command zrk-update is held against, largest allowed ratio). zrk-update
@@ -42,6 +44,12 @@ PACK_TARGETS = [
     ("small-pack-tgz", "zrk-pack-jobs1", "tar-czf", 1.05),
     ("small-pack-tgz", "zrk-pack", "tar-czf", 1 / 1.6),
     ("small-pack-tgz", "zrk-pack", "tar-pigz", 1.20),
+    ("game-pack-tgz-alternating", "zrk-pack-jobs1", "tar-czf", 1.05),
+    ("game-pack-tgz-alternating", "zrk-pack", "tar-czf", 1 / 1.6),
+    ("game-pack-tgz-alternating", "zrk-pack", "tar-pigz", 1.20),
+    ("small-pack-tgz-alternating", "zrk-pack-jobs1", "tar-czf", 1.05),
+    ("small-pack-tgz-alternating", "zrk-pack", "tar-pigz", 1.20),
+    ("small-pack-tgz-alternating", "zrk-pack", "tar-czf", 1 / 1.6),
     ("small-pack-zip", "zrk-pack", "zip-r", 1.05),
     ("game-tgz", "zrk-pack-check", "zrk-update", 1.10),
     ("game-zip", "zrk-pack-check", "zrk-update", 1.10),

@@ -184,6 +184,17 @@ for set in game small; do
   run_block "$set-pack-zip" "$folder" complete \
     "zrk-pack=$pack '$folder/tree/Z-Ravelkin' OUT/u.zip" \
     "zip-r=env -C '$folder/tree' zip -q -r -6 OUT/u.zip Z-Ravelkin"
+  # The same tarball commands taking turns: create flushes the archive it
+  # wrote, and the runs before it leave the device more or less to do.
+  echo "== $set-pack-tgz, taking turns"
+  "$repo/bench/alternate.sh" "$results/$set-pack-tgz-alternating.json" $((2 * runs)) "$folder" \
+    complete "$work" "$trash" \
+    "zrk-pack-jobs1=$pack --jobs 1 '$folder/tree/Z-Ravelkin' OUT/u.tar.gz" \
+    "zrk-pack=$pack '$folder/tree/Z-Ravelkin' OUT/u.tar.gz" \
+    "tar-czf=tar -czf OUT/u.tar.gz -C '$folder/tree' Z-Ravelkin" \
+    "tar-pigz=tar -I pigz -cf OUT/u.tar.gz -C '$folder/tree' Z-Ravelkin"
+  cp "$folder/complete" "$results/$set-pack-tgz-alternating.size"
+  empty_trash
 done
 
 if [ "$big" = 1 ]; then
