@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstring>
 #include <new>
-#include <system_error>
 
 #include "common/text.h"
 #include "pack/input_file.h"
@@ -52,13 +51,14 @@ class ChunkDeflater {
       chunk.error_line = "cannot read " + to_utf8(path) + ": " + why;
       return false;
     };
+    InputFile file;
+    if (!file.open(path)) return fail(file.error().message());
     std::string why;
-    if (!file_.open(path)) return fail(file_.error().message());
     const auto dictionary =
         static_cast<std::size_t>(std::min<std::uint64_t>(chunk.offset, kDictionary));
     deflateReset(&stream_);
     if (dictionary > 0) {
-      if (!file_.read_exactly(chunk.offset - dictionary, buffer_.get(), dictionary, false, &why)) {
+      if (!file.read_exactly(chunk.offset - dictionary, buffer_.get(), dictionary, false, &why)) {
         return fail(why);
       }
       deflateSetDictionary(&stream_, bytes(), static_cast<uInt>(dictionary));
@@ -71,7 +71,7 @@ class ChunkDeflater {
       const std::size_t piece = std::min(chunk.input - done, kPiece);
       // The file's last piece asks for a byte more, to learn that it ends there.
       const bool end = chunk.last && done + piece == chunk.input;
-      if (!file_.read_exactly(chunk.offset + done, buffer_.get(), piece, end, &why)) {
+      if (!file.read_exactly(chunk.offset + done, buffer_.get(), piece, end, &why)) {
         return fail(why);
       }
       crc = crc32(crc, bytes(), static_cast<uInt>(piece));
@@ -82,7 +82,6 @@ class ChunkDeflater {
       status = deflate(&stream_, more ? Z_NO_FLUSH : chunk.last ? Z_FINISH : Z_SYNC_FLUSH);
       if (!more || status != Z_OK) break;
     }
-    file_.close();
     const bool ended = chunk.last ? status == Z_STREAM_END : status == Z_OK;
     if (!ended || stream_.avail_in > 0 || stream_.avail_out == 0) return fail("zlib failed");
     chunk.size = stream_.total_out;
@@ -95,7 +94,6 @@ class ChunkDeflater {
 
   z_stream stream_;
   std::unique_ptr<char[]> buffer_;
-  InputFile file_;
 };
 
 }  // namespace

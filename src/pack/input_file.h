@@ -20,10 +20,6 @@ class InputFile {
   // Closes a file still open first. False when it cannot be opened; error()
   // says why.
   bool open(const std::filesystem::path& path);
-  // Reads up to `size` bytes (at most 1 GiB) at `offset` in one request. A
-  // host reads a file short only at its end, so a count below `size` means
-  // that the file ends there. -1 on failure, or when no file is open.
-  std::int64_t read_at(std::uint64_t offset, char* data, std::size_t size);
   void close();
 
   // Reads exactly `size` bytes at `offset`; with `end`, one byte more is
@@ -36,6 +32,11 @@ class InputFile {
   const std::error_code& error() const { return error_; }
 
  private:
+  // Reads up to `size` bytes (at most 1 GiB) at `offset` in one request. A
+  // host reads a file short only at its end, so a count below `size` means
+  // that the file ends there. -1 on failure, or when no file is open.
+  std::int64_t read_at(std::uint64_t offset, char* data, std::size_t size);
+
   std::intptr_t handle_ = -1;  // a descriptor on POSIX, a HANDLE on Windows
   std::error_code error_;
 };

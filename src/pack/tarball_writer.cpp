@@ -28,7 +28,6 @@ struct TarStream {
   std::string* error_line;
   std::uint64_t done = 0;
   std::vector<char> buffer = std::vector<char>(kReadSize + 1);
-  InputFile file{};
 
   bool put(const char* data, std::size_t size) {
     done += size;
@@ -42,21 +41,21 @@ struct TarStream {
 // The file's data, exactly the size the scan saw. The last read asks for one
 // byte more to learn that the file ends there, so a small file takes one read.
 bool put_file(TarStream& stream, const std::filesystem::path& source, std::uint64_t size) {
-  InputFile& file = stream.file;
-  std::string why;
-  if (!file.open(source)) why = file.error().message();
-  for (std::uint64_t done = 0; why.empty();) {
-    const std::uint64_t left = size - done;
-    const std::size_t piece = left < kReadSize ? static_cast<std::size_t>(left) : kReadSize;
-    if (!file.read_exactly(done, stream.buffer.data(), piece, piece == left, &why)) break;
-    if (!stream.put(stream.buffer.data(), piece)) return false;
-    done += piece;
-    if (done == size) break;
-  }
-  file.close();
-  if (!why.empty()) {
+  const auto cannot_read = [&](const std::string& why) {
     *stream.error_line = line_for("cannot read ", source, why);
     return false;
+  };
+  InputFile file;
+  if (!file.open(source)) return cannot_read(file.error().message());
+  std::string why;
+  for (std::uint64_t done = 0;;) {
+    const std::uint64_t left = size - done;
+    const std::size_t piece = left < kReadSize ? static_cast<std::size_t>(left) : kReadSize;
+    const bool last = piece == left;
+    if (!file.read_exactly(done, stream.buffer.data(), piece, last, &why)) return cannot_read(why);
+    if (!stream.put(stream.buffer.data(), piece)) return false;
+    done += piece;
+    if (last) break;
   }
   static const char kZeros[kTarBlock] = {};
   return stream.put(kZeros, static_cast<std::size_t>(tar_padding(size)));
