@@ -1,8 +1,8 @@
-// HostFs: the swap's file system on the host. Moves go through the host's own
-// call (host_move_*.cpp), the entry test and the removal through the host's
-// tree walk (host_tree_*.cpp), which never follows a link; folder creation is
-// std::filesystem. Error detail stays inside; the swap only sees yes or no.
-#include <chrono>
+// HostFs: the swap's file system on the host. Name changes go through the
+// host's own calls (host_move_*.cpp), the entry test and the removal through
+// the host's tree walk (host_tree_*.cpp), which never follows a link; folder
+// creation is std::filesystem. Error detail stays inside; the swap only sees
+// yes or no.
 #include <system_error>
 #include <thread>
 
@@ -18,23 +18,35 @@ namespace {
 
 namespace stdfs = std::filesystem;
 
-constexpr int kMoveAttempts = 20;
-constexpr std::chrono::milliseconds kMoveRetryDelay{250};
-
 class HostFs final : public ZrkUpdFs {
  public:
+  explicit HostFs(std::chrono::milliseconds retry_delay) : retry_delay_(retry_delay) {}
+
   bool exists(const std::string& path) override { return entry_exists(from_utf8(path)); }
 
-  // A file still held open by the exiting game, or by a virus scanner, makes a
-  // move fail for a moment; the attempts ride that out.
+  bool is_file(const std::string& path) override { return is_regular_entry(from_utf8(path)); }
+
   bool rename(const std::string& from, const std::string& to) override {
     const stdfs::path source = from_utf8(from);
     const stdfs::path target = from_utf8(to);
-    for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
-      if (move_once(source, target)) return true;
-      std::this_thread::sleep_for(kMoveRetryDelay);
-    }
-    return false;
+    return attempt([&] { return move_once(source, target); });
+  }
+
+  LinkResult link(const std::string& from, const std::string& to) override {
+    const stdfs::path source = from_utf8(from);
+    const stdfs::path target = from_utf8(to);
+    LinkResult result = LinkResult::kFailed;
+    attempt([&] {
+      result = link_once(source, target);
+      return result != LinkResult::kFailed;
+    });
+    return result;
+  }
+
+  bool replace(const std::string& from, const std::string& to) override {
+    const stdfs::path source = from_utf8(from);
+    const stdfs::path target = from_utf8(to);
+    return attempt([&] { return replace_once(source, target); });
   }
 
   bool remove_all(const std::string& path) override { return !remove_tree(from_utf8(path)).error; }
@@ -42,10 +54,26 @@ class HostFs final : public ZrkUpdFs {
   bool create_directories(const std::string& path) override {
     return !make_folders(from_utf8(path));
   }
+
+ private:
+  // A file still held open by the exiting game, or by a virus scanner, makes a
+  // name change fail for a moment; the attempts ride that out.
+  template <typename Once>
+  bool attempt(Once once) const {
+    for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {
+      if (once()) return true;
+      std::this_thread::sleep_for(retry_delay_);
+    }
+    return false;
+  }
+
+  const std::chrono::milliseconds retry_delay_;
 };
 
 }  // namespace
 
-std::unique_ptr<ZrkUpdFs> make_host_fs() { return std::make_unique<HostFs>(); }
+std::unique_ptr<ZrkUpdFs> make_host_fs(std::chrono::milliseconds retry_delay) {
+  return std::make_unique<HostFs>(retry_delay);
+}
 
 }  // namespace zrk

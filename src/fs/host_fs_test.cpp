@@ -98,9 +98,49 @@ TEST_F(HostFsTest, RenameMovesFilesAndFolders) {
   EXPECT_EQ(read_file(dir / "old"), "new");
 }
 
+// The swap's one-step replace: a second name in the backup, then the staged
+// file renamed over the installed one, read-only or not. Folders and links
+// are never taken for files, and a folder cannot be linked.
+TEST_F(HostFsTest, LinkAndReplaceSwapAFileWithoutFreeingItsName) {
+  write_file(dir / "game.exe", "v1");
+  write_file(dir / "staged.exe", "v2");
+  stdfs::create_directory(dir / "backup");
+  stdfs::create_directory(dir / "folder");
+  const bool links = test::make_symlink("game.exe", dir / "link");
+  stdfs::permissions(dir / "game.exe", stdfs::perms::owner_write | stdfs::perms::group_write |
+                                           stdfs::perms::others_write,
+                     stdfs::perm_options::remove);
+
+  EXPECT_TRUE(fs->is_file(at("game.exe")));
+  EXPECT_FALSE(fs->is_file(at("folder")));
+  EXPECT_FALSE(fs->is_file(at("missing")));
+  if (links) {
+    EXPECT_FALSE(fs->is_file(at("link")));
+  }
+  EXPECT_EQ(fs->link(at("folder"), at("backup/folder")), LinkResult::kUnsupported);
+
+  ASSERT_EQ(fs->link(at("game.exe"), at("backup/game.exe")), LinkResult::kLinked);
+  EXPECT_EQ(read_file(dir / "backup" / "game.exe"), "v1");
+  EXPECT_TRUE(fs->replace(at("staged.exe"), at("game.exe")));
+  EXPECT_EQ(read_file(dir / "game.exe"), "v2");
+  EXPECT_FALSE(stdfs::exists(dir / "staged.exe"));
+  EXPECT_EQ(read_file(dir / "backup" / "game.exe"), "v1");
+
+  // The undo: the backup renamed over the new file, which is read-only now.
+  stdfs::permissions(dir / "game.exe", stdfs::perms::owner_write | stdfs::perms::group_write |
+                                           stdfs::perms::others_write,
+                     stdfs::perm_options::remove);
+  EXPECT_TRUE(fs->replace(at("backup/game.exe"), at("game.exe")));
+  EXPECT_EQ(read_file(dir / "game.exe"), "v1");
+  EXPECT_FALSE(stdfs::exists(dir / "backup" / "game.exe"));
+}
+
 TEST_F(HostFsTest, EveryOperationRefusesPathsThatAreNotUtf8) {
   const std::string bad = at("bad") + "\xFF";
   EXPECT_THROW(fs->exists(bad), std::system_error);
+  EXPECT_THROW(fs->is_file(bad), std::system_error);
+  EXPECT_THROW(fs->link(bad, at("x")), std::system_error);
+  EXPECT_THROW(fs->replace(at("x"), bad), std::system_error);
   EXPECT_THROW(fs->rename(bad, at("x")), std::system_error);
   EXPECT_THROW(fs->rename(at("x"), bad), std::system_error);
   EXPECT_THROW(fs->remove_all(bad), std::system_error);

@@ -1,8 +1,10 @@
-// The one file system call that differs between hosts: a single attempt to
-// move an item.
+// The file system calls that change a name, one attempt each: the host's
+// move, hard link and replacing move. Retries are the caller's.
 #pragma once
 
 #include <filesystem>
+
+#include "fs/zrk_upd_fs.h"
 
 namespace zrk {
 
@@ -11,5 +13,18 @@ namespace zrk {
 // when the item now stands at `to`; a failed cross-volume copy leaves nothing
 // at `to`. No retries.
 bool move_once(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// True when a regular file stands at `path` itself, not behind a link.
+bool is_regular_entry(const std::filesystem::path& path);
+
+// Makes `to` a second name of the regular file `from`, once. kUnsupported
+// where the file system, the volumes or the host rule out a link for this
+// file; kFailed for anything that a later attempt may get past.
+LinkResult link_once(const std::filesystem::path& from, const std::filesystem::path& to);
+
+// Renames the file `from` over the file `to`, once, in one step: `to` names
+// the old file or the new one at every instant. A read-only `to` is replaced
+// too.
+bool replace_once(const std::filesystem::path& from, const std::filesystem::path& to);
 
 }  // namespace zrk

@@ -1,5 +1,7 @@
-// A move on POSIX hosts: rename(2), with copy-and-delete when the two paths
-// lie on different file systems, as the Windows move does by itself.
+// Name changes on POSIX hosts: rename(2), with copy-and-delete when the two
+// paths lie on different file systems, as the Windows move does by itself;
+// link(2); and rename(2) again as the replacing move, which POSIX makes atomic.
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -78,6 +80,28 @@ bool move_once(const stdfs::path& from, const stdfs::path& to) {
   if (::rename(from.c_str(), to.c_str()) == 0) return true;
   if (errno != EXDEV) return false;
   return copy_then_delete(from, to);
+}
+
+bool is_regular_entry(const stdfs::path& path) {
+  struct stat status {};
+  return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+}
+
+LinkResult link_once(const stdfs::path& from, const stdfs::path& to) {
+  if (::link(from.c_str(), to.c_str()) == 0) return LinkResult::kLinked;
+  switch (errno) {
+    case EXDEV:       // another file system
+    case EPERM:       // one without hard links (FAT, exFAT), or a folder
+    case EOPNOTSUPP:  // the file system says so (ENOTSUP)
+    case EMLINK:      // the file has as many names as it may
+      return LinkResult::kUnsupported;
+    default:
+      return LinkResult::kFailed;
+  }
+}
+
+bool replace_once(const stdfs::path& from, const stdfs::path& to) {
+  return ::rename(from.c_str(), to.c_str()) == 0;
 }
 
 }  // namespace zrk

@@ -1,11 +1,19 @@
 #include "swap/swap.h"
 
+#include <algorithm>
+
 #include "common/text.h"
 #include "swap/payload.h"
 
 namespace zrk {
 
 namespace {
+
+struct PayloadItem {
+  std::string name;
+  bool existed = false;  // the install folder held this name before the swap
+  bool linked = false;   // its installed form was linked into the backup, not moved
+};
 
 struct SwapFolders {
   const std::string& install;
@@ -36,7 +44,10 @@ bool restore_vacant_items(ZrkUpdFs& fs, const SwapFolders& folders, SwapOutcome*
 }
 
 // Keeps the staged names that belong to the payload, in staged order, and asks
-// now, before anything moves, whether each one is already installed.
+// now, before anything moves, whether each one is already installed. The
+// game's program goes last, so the undo takes it first: a cut before its turn
+// leaves the old program, which still knows the update it started, and a cut
+// after it leaves the whole new version.
 std::vector<PayloadItem> filter_payload(ZrkUpdFs& fs, const SwapFolders& folders,
                                         const std::vector<std::string>& staged_names,
                                         Messages* messages) {
@@ -48,6 +59,8 @@ std::vector<PayloadItem> filter_payload(ZrkUpdFs& fs, const SwapFolders& folders
       add_message(messages, "ignored " + name + ": not part of the shipped payload");
     }
   }
+  std::stable_partition(items.begin(), items.end(),
+                        [](const PayloadItem& item) { return item.name != game_exe_name(); });
   return items;
 }
 
@@ -59,14 +72,32 @@ bool prepare_backup(ZrkUpdFs& fs, const std::string& backup, Messages* messages)
   return false;
 }
 
-// One item's turn: the installed form out to backup, the staged form in. The
+// Links the installed form of a file that a file replaces into the backup,
+// which then takes the place of its move-out. False only when the link failed;
+// where no link can be made here, `item.linked` stays false and the item is
+// moved out as any other.
+bool link_into_backup(ZrkUpdFs& fs, const std::string& installed, const std::string& staged,
+                      const std::string& saved, PayloadItem* item) {
+  if (!fs.is_file(installed) || !fs.is_file(staged)) return true;
+  const LinkResult result = fs.link(installed, saved);
+  item->linked = result == LinkResult::kLinked;
+  return result != LinkResult::kFailed;
+}
+
+// One item's turn: the installed form into the backup, the staged form in. The
 // item joins `completed` before its move-in, so a failed move-in is undone too.
-bool move_item(ZrkUpdFs& fs, const SwapFolders& folders, const PayloadItem& item,
+bool move_item(ZrkUpdFs& fs, const SwapFolders& folders, PayloadItem item,
                std::vector<PayloadItem>& completed, Messages* messages) {
   const std::string installed = join_path(folders.install, item.name);
-  if (item.existed && !fs.rename(installed, join_path(folders.backup, item.name))) return false;
+  const std::string staged = join_path(folders.staging, item.name);
+  const std::string saved = join_path(folders.backup, item.name);
+  if (item.existed) {
+    if (!link_into_backup(fs, installed, staged, saved, &item)) return false;
+    if (!item.linked && !fs.rename(installed, saved)) return false;
+  }
   completed.push_back(item);
-  if (!fs.rename(join_path(folders.staging, item.name), installed)) return false;
+  const bool moved_in = item.linked ? fs.replace(staged, installed) : fs.rename(staged, installed);
+  if (!moved_in) return false;
   add_message(messages, "installed " + item.name);
   return true;
 }
@@ -76,7 +107,8 @@ bool move_item(ZrkUpdFs& fs, const SwapFolders& folders, const PayloadItem& item
 void undo_item(ZrkUpdFs& fs, const SwapFolders& folders, const PayloadItem& item,
                SwapOutcome* outcome, Messages* messages) {
   const std::string installed = join_path(folders.install, item.name);
-  if (!fs.remove_all(installed)) {
+  // A linked item goes back in one step too, so the undo never frees its name.
+  if (!item.linked && !fs.remove_all(installed)) {
     outcome->rollback_complete = false;
     add_message(messages, "could not clear " + item.name + " before restoring it");
     return;
@@ -85,7 +117,8 @@ void undo_item(ZrkUpdFs& fs, const SwapFolders& folders, const PayloadItem& item
     add_message(messages, "removed " + item.name + ", which the archive had just added");
     return;
   }
-  if (fs.rename(join_path(folders.backup, item.name), installed)) {
+  const std::string saved = join_path(folders.backup, item.name);
+  if (item.linked ? fs.replace(saved, installed) : fs.rename(saved, installed)) {
     add_message(messages, "restored " + item.name);
   } else {
     outcome->rollback_complete = false;

@@ -1,6 +1,8 @@
-// The install swap: each payload item's installed form moves into the backup
+// The install swap: each payload item's installed form goes into the backup
 // folder and its staged form into the install folder; a failed move undoes the
-// completed moves, last first.
+// completed moves, last first. A file that replaces a file is linked into the
+// backup and then renamed over the installed one, so its name is never free;
+// the game's program takes the last turn.
 #pragma once
 
 #include <cstdint>
@@ -23,11 +25,6 @@ struct SwapOutcome {
   std::int32_t status = kSwapOk;
   std::string failed_at;          // the item whose move failed; empty otherwise
   bool rollback_complete = true;  // false once any undo step failed
-};
-
-struct PayloadItem {
-  std::string name;
-  bool existed = false;  // the install folder held this name before the swap
 };
 
 // Swaps the payload items among `staged_names` from `staging` into `install`

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <map>
 #include <string>
@@ -23,9 +24,10 @@ constexpr const char* kBackup = "/u/backup";
 
 const std::string kIgnoredReadme = "ignored readme.txt: not part of the shipped payload";
 
-// Three payload items in staged order: zravelkin.pak (installed before), COPYING
-// (new) and typefaces (an installed folder), with readme.txt ignored between
-// them and a save file that no swap may touch.
+// Four payload items in staged order: the game's program (a file replacing a
+// file), zravelkin.pak (likewise), COPYING (new) and typefaces (an installed
+// folder), with readme.txt ignored between them and a save file that no swap
+// may touch.
 class ThreeItemSwap : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -34,10 +36,12 @@ class ThreeItemSwap : public ::testing::Test {
     fs.add_file("/g/typefaces/sans.ttf", "sans v1");
     fs.add_file("/g/typefaces/mono.ttf", "mono v1");
     fs.add_file("/g/saves/slot1.sav", "my progress");
+    fs.add_file("/u/staging/Z-Ravelkin.exe", "game v2");
     fs.add_file("/u/staging/zravelkin.pak", "pak v2");
     fs.add_file("/u/staging/readme.txt", "read me");
     fs.add_file("/u/staging/COPYING", "licence v2");
     fs.add_file("/u/staging/typefaces/sans.ttf", "sans v2");
+    fs.watch("/g/Z-Ravelkin.exe");
     install_before = fs.tree(kInstall);
     staging_before = fs.tree(kStaging);
   }
@@ -46,7 +50,8 @@ class ThreeItemSwap : public ::testing::Test {
     swap_payload(&outcome, &fs, kInstall, kStaging, kBackup, kStaged, messages);
   }
 
-  const std::vector<std::string> kStaged = {"zravelkin.pak", "readme.txt", "COPYING", "typefaces"};
+  const std::vector<std::string> kStaged = {"Z-Ravelkin.exe", "zravelkin.pak", "readme.txt",
+                                            "COPYING", "typefaces"};
   FakeFs fs;
   Tree install_before;
   Tree staging_before;
@@ -54,42 +59,75 @@ class ThreeItemSwap : public ::testing::Test {
   Messages lines;
 };
 
+// The game's program takes the last turn whatever the staged order, and both
+// files that replace files are linked into the backup and renamed over the
+// installed ones, so the program's name never stands empty. Where no link can
+// be made, the same swap takes two moves per item.
 TEST_F(ThreeItemSwap, SwapsEveryPayloadItemAndKeepsTheReplacedOnesInBackup) {
+  const Lines kAllIn = {kIgnoredReadme, "installed zravelkin.pak", "installed COPYING",
+                        "installed typefaces", "installed Z-Ravelkin.exe"};
+  const Tree kInstalled = {{"COPYING", "file:licence v2"},
+                           {"Z-Ravelkin.exe", "file:game v2"},
+                           {"saves", "dir"},
+                           {"saves/slot1.sav", "file:my progress"},
+                           {"typefaces", "dir"},
+                           {"typefaces/sans.ttf", "file:sans v2"},
+                           {"zravelkin.pak", "file:pak v2"}};
+  // Only the replaced items are backed up; the earlier backup's content is gone.
+  const Tree kBackedUp = {{"Z-Ravelkin.exe", "file:game v1"},
+                          {"typefaces", "dir"},
+                          {"typefaces/mono.ttf", "file:mono v1"},
+                          {"typefaces/sans.ttf", "file:sans v1"},
+                          {"zravelkin.pak", "file:pak v1"}};
   fs.add_file("/u/backup/stale.bin", "left by an earlier run");
+  FakeFs without_links = fs;
+  without_links.refuse_links();
   run(&lines);
 
   EXPECT_EQ(outcome.status, kSwapOk);
   EXPECT_EQ(outcome.failed_at, "");
   EXPECT_TRUE(outcome.rollback_complete);
-  EXPECT_EQ(lines, (Lines{kIgnoredReadme, "installed zravelkin.pak", "installed COPYING",
-                          "installed typefaces"}));
-  EXPECT_EQ(fs.tree(kInstall), (Tree{{"COPYING", "file:licence v2"},
-                                     {"Z-Ravelkin.exe", "file:game v1"},
-                                     {"saves", "dir"},
-                                     {"saves/slot1.sav", "file:my progress"},
-                                     {"typefaces", "dir"},
-                                     {"typefaces/sans.ttf", "file:sans v2"},
-                                     {"zravelkin.pak", "file:pak v2"}}));
-  // Only the replaced items are backed up; the earlier backup's content is gone.
-  EXPECT_EQ(fs.tree(kBackup), (Tree{{"typefaces", "dir"},
-                                    {"typefaces/mono.ttf", "file:mono v1"},
-                                    {"typefaces/sans.ttf", "file:sans v1"},
-                                    {"zravelkin.pak", "file:pak v1"}}));
+  EXPECT_EQ(lines, kAllIn);
+  EXPECT_EQ(fs.tree(kInstall), kInstalled);
+  EXPECT_EQ(fs.tree(kBackup), kBackedUp);
   EXPECT_EQ(fs.tree(kStaging), (Tree{{"readme.txt", "file:read me"}}));
+  EXPECT_EQ(fs.calls_leaving_watched_absent(), Lines{});
   // The backup is asked first for every payload name an interrupted run
   // could have left there.
   Lines calls = fs.calls();
-  ASSERT_EQ(calls.size(), 22u);
+  ASSERT_EQ(calls.size(), 30u);
   EXPECT_EQ(calls[0], "exists /u/backup");
   EXPECT_EQ(calls[11], "exists /u/backup/CREDITS");
   calls.erase(calls.begin(), calls.begin() + 12);
-  EXPECT_EQ(calls, (Lines{"exists /g/zravelkin.pak", "exists /g/COPYING", "exists /g/typefaces",
-                          "remove_all /u/backup", "create_directories /u/backup",
-                          "rename /g/zravelkin.pak /u/backup/zravelkin.pak",
-                          "rename /u/staging/zravelkin.pak /g/zravelkin.pak",
+  EXPECT_EQ(calls, (Lines{"exists /g/Z-Ravelkin.exe",
+                          "exists /g/zravelkin.pak",
+                          "exists /g/COPYING",
+                          "exists /g/typefaces",
+                          "remove_all /u/backup",
+                          "create_directories /u/backup",
+                          "is_file /g/zravelkin.pak",
+                          "is_file /u/staging/zravelkin.pak",
+                          "link /g/zravelkin.pak /u/backup/zravelkin.pak",
+                          "replace /u/staging/zravelkin.pak /g/zravelkin.pak",
                           "rename /u/staging/COPYING /g/COPYING",
+                          "is_file /g/typefaces",
                           "rename /g/typefaces /u/backup/typefaces",
-                          "rename /u/staging/typefaces /g/typefaces"}));
+                          "rename /u/staging/typefaces /g/typefaces",
+                          "is_file /g/Z-Ravelkin.exe",
+                          "is_file /u/staging/Z-Ravelkin.exe",
+                          "link /g/Z-Ravelkin.exe /u/backup/Z-Ravelkin.exe",
+                          "replace /u/staging/Z-Ravelkin.exe /g/Z-Ravelkin.exe"}));
+
+  Messages fallback_lines;
+  swap_payload(&outcome, &without_links, kInstall, kStaging, kBackup, kStaged, &fallback_lines);
+  EXPECT_EQ(outcome.status, kSwapOk);
+  EXPECT_EQ(fallback_lines, kAllIn);
+  EXPECT_EQ(without_links.tree(kInstall), kInstalled);
+  EXPECT_EQ(without_links.tree(kBackup), kBackedUp);
+  const Lines& moves = without_links.calls();
+  EXPECT_NE(std::find(moves.begin(), moves.end(),
+                      "rename /g/Z-Ravelkin.exe /u/backup/Z-Ravelkin.exe"),
+            moves.end());
 }
 
 TEST_F(ThreeItemSwap, WithoutAMessageListBehavesTheSame) {
@@ -107,35 +145,41 @@ struct InjectedFault {
   Tree staging_after;  // only checked when the install folder is restored
 };
 
-// Every call a successful run makes (besides the existence checks) is made to
-// fail in turn. A single fault never hits the undo, so the rollback is always
-// complete and the install folder must come back byte for byte.
+// Every call a successful run makes (besides the questions) is made to fail
+// in turn. A single fault never hits the undo, so the rollback is always
+// complete and the install folder must come back byte for byte, and the
+// game's program never leaves its place, not even for a moment.
 TEST_F(ThreeItemSwap, AnySingleFailingCallIsRolledBackCompletely) {
   const std::string kFailedPak = "swap failed at zravelkin.pak, undoing the completed moves";
   const std::string kFailedCopying = "swap failed at COPYING, undoing the completed moves";
   const std::string kFailedFonts = "swap failed at typefaces, undoing the completed moves";
+  const std::string kFailedGame = "swap failed at Z-Ravelkin.exe, undoing the completed moves";
   const std::string kRemovedCopying = "removed COPYING, which the archive had just added";
-  const Tree kReadmeAndFonts = {
-      {"readme.txt", "file:read me"}, {"typefaces", "dir"}, {"typefaces/sans.ttf", "file:sans v2"}};
   Tree pak_moved_in_and_cleared = staging_before;
   pak_moved_in_and_cleared.erase("zravelkin.pak");
+  Tree fonts_and_game = pak_moved_in_and_cleared;
+  fonts_and_game.erase("COPYING");
+  Tree game_only = fonts_and_game;
+  game_only.erase("typefaces");
+  game_only.erase("typefaces/sans.ttf");
   const std::vector<InjectedFault> kFaults = {
       {"remove_all /u/backup",
        kSwapOk,
        "",
-       {kIgnoredReadme, "installed zravelkin.pak", "installed COPYING", "installed typefaces"},
+       {kIgnoredReadme, "installed zravelkin.pak", "installed COPYING", "installed typefaces",
+        "installed Z-Ravelkin.exe"},
        {}},
       {"create_directories /u/backup",
        kSwapFailed,
        "",
        {kIgnoredReadme, "cannot create /u/backup"},
        staging_before},
-      {"rename /g/zravelkin.pak /u/backup/zravelkin.pak",
+      {"link /g/zravelkin.pak /u/backup/zravelkin.pak",
        kSwapFailed,
        "zravelkin.pak",
        {kIgnoredReadme, kFailedPak},
        staging_before},
-      {"rename /u/staging/zravelkin.pak /g/zravelkin.pak",
+      {"replace /u/staging/zravelkin.pak /g/zravelkin.pak",
        kSwapFailed,
        "zravelkin.pak",
        {kIgnoredReadme, kFailedPak, "restored zravelkin.pak"},
@@ -151,28 +195,44 @@ TEST_F(ThreeItemSwap, AnySingleFailingCallIsRolledBackCompletely) {
        "typefaces",
        {kIgnoredReadme, "installed zravelkin.pak", "installed COPYING", kFailedFonts,
         kRemovedCopying, "restored zravelkin.pak"},
-       kReadmeAndFonts},
+       fonts_and_game},
       {"rename /u/staging/typefaces /g/typefaces",
        kSwapFailed,
        "typefaces",
        {kIgnoredReadme, "installed zravelkin.pak", "installed COPYING", kFailedFonts,
         "restored typefaces", kRemovedCopying, "restored zravelkin.pak"},
-       kReadmeAndFonts},
+       fonts_and_game},
+      {"link /g/Z-Ravelkin.exe /u/backup/Z-Ravelkin.exe",
+       kSwapFailed,
+       "Z-Ravelkin.exe",
+       {kIgnoredReadme, "installed zravelkin.pak", "installed COPYING", "installed typefaces",
+        kFailedGame, "restored typefaces", kRemovedCopying, "restored zravelkin.pak"},
+       game_only},
+      {"replace /u/staging/Z-Ravelkin.exe /g/Z-Ravelkin.exe",
+       kSwapFailed,
+       "Z-Ravelkin.exe",
+       {kIgnoredReadme, "installed zravelkin.pak", "installed COPYING", "installed typefaces",
+        kFailedGame, "restored Z-Ravelkin.exe", "restored typefaces", kRemovedCopying,
+        "restored zravelkin.pak"},
+       game_only},
   };
 
   // The sweep is driven by the calls a clean run makes, so a call added to the
   // swap without a row here fails the test.
+  const std::map<std::string, FsOp> kChanges = {{"rename", FsOp::kRename},
+                                                {"link", FsOp::kLink},
+                                                {"replace", FsOp::kReplace},
+                                                {"remove_all", FsOp::kRemoveAll},
+                                                {"create_directories", FsOp::kCreateDirectories}};
   FakeFs clean = fs;
   SwapOutcome ignored;
   swap_payload(&ignored, &clean, kInstall, kStaging, kBackup, kStaged, nullptr);
   std::map<FsOp, int> counts;
   size_t row = 0;
   for (const std::string& call : clean.calls()) {
-    const std::string verb = call.substr(0, call.find(' '));
-    if (verb == "exists") continue;
-    const FsOp op = verb == "rename"       ? FsOp::kRename
-                    : verb == "remove_all" ? FsOp::kRemoveAll
-                                           : FsOp::kCreateDirectories;
+    const auto change = kChanges.find(call.substr(0, call.find(' ')));
+    if (change == kChanges.end()) continue;
+    const FsOp op = change->second;
     const int nth = ++counts[op];
     ASSERT_LT(row, kFaults.size()) << "no row for " << call;
     const InjectedFault& fault = kFaults[row++];
@@ -189,6 +249,7 @@ TEST_F(ThreeItemSwap, AnySingleFailingCallIsRolledBackCompletely) {
     EXPECT_EQ(got.failed_at, fault.failed_at);
     EXPECT_TRUE(got.rollback_complete);
     EXPECT_EQ(got_lines, fault.lines);
+    EXPECT_EQ(faulty.calls_leaving_watched_absent(), Lines{});
     if (fault.status == kSwapOk) continue;
     EXPECT_EQ(faulty.tree(kInstall), install_before);
     EXPECT_EQ(faulty.tree(kStaging), fault.staging_after);
@@ -198,7 +259,7 @@ TEST_F(ThreeItemSwap, AnySingleFailingCallIsRolledBackCompletely) {
 }
 
 TEST_F(ThreeItemSwap, AnItemThatCannotBeClearedKeepsItsBackupAndTheUndoGoesOn) {
-  fs.fail_call(FsOp::kRename, 5);     // typefaces' move-in
+  fs.fail_call(FsOp::kRename, 3);     // typefaces' move-in
   fs.fail_call(FsOp::kRemoveAll, 2);  // the undo's clearing of typefaces
   run(&lines);
 
@@ -221,8 +282,8 @@ TEST_F(ThreeItemSwap, AnItemThatCannotBeClearedKeepsItsBackupAndTheUndoGoesOn) {
 }
 
 TEST_F(ThreeItemSwap, ABackupThatCannotBeMovedBackIsReportedAndTheUndoGoesOn) {
-  fs.fail_call(FsOp::kRename, 5);  // typefaces' move-in
-  fs.fail_call(FsOp::kRename, 6);  // moving typefaces back from the backup
+  fs.fail_call(FsOp::kRename, 3);  // typefaces' move-in
+  fs.fail_call(FsOp::kRename, 4);  // moving typefaces back from the backup
   run(&lines);
 
   EXPECT_EQ(outcome.status, kSwapFailed);
@@ -260,7 +321,8 @@ TEST_F(ThreeItemSwap, ItemsLeftInTheBackupGoBackWhereTheirPlaceIsEmpty) {
        0,
        kSwapOk,
        {"restored zravelkin.pak from an interrupted update", kIgnoredReadme,
-        "installed zravelkin.pak", "installed COPYING", "installed typefaces"},
+        "installed zravelkin.pak", "installed COPYING", "installed typefaces",
+        "installed Z-Ravelkin.exe"},
        "file:pak v2"},
       {"VacantAndNotInTheUpdate",
        "CREDITS",
@@ -268,15 +330,16 @@ TEST_F(ThreeItemSwap, ItemsLeftInTheBackupGoBackWhereTheirPlaceIsEmpty) {
        0,
        kSwapOk,
        {"restored CREDITS from an interrupted update", kIgnoredReadme, "installed zravelkin.pak",
-        "installed COPYING", "installed typefaces"},
+        "installed COPYING", "installed typefaces", "installed Z-Ravelkin.exe"},
        "file:left"},
       {"StillInstalled",
        "Z-Ravelkin.exe",
        true,
        0,
        kSwapOk,
-       {kIgnoredReadme, "installed zravelkin.pak", "installed COPYING", "installed typefaces"},
-       "file:game v1"},
+       {kIgnoredReadme, "installed zravelkin.pak", "installed COPYING", "installed typefaces",
+        "installed Z-Ravelkin.exe"},
+       "file:game v2"},
       {"CannotGoBack",
        "CREDITS",
        false,
@@ -360,16 +423,16 @@ TEST(SwapPayload, BackupFolderThatCannotBeCreatedStopsBeforeAnyMove) {
   EXPECT_EQ(fs.tree("/g"), (Tree{{"Z-Ravelkin.exe", "file:game v1"}}));
 }
 
-TEST(SwapPayload, MovesFollowTheStagedOrderNotThePayloadTable) {
+TEST(SwapPayload, MovesFollowTheStagedOrderWithTheGameProgramLast) {
   FakeFs fs;
   fs.add_folder(kInstall);
-  fs.add_file("/u/staging/CREDITS/a.txt", "a");
   fs.add_file("/u/staging/Z-Ravelkin.exe", "game");
+  fs.add_file("/u/staging/CREDITS/a.txt", "a");
   fs.add_file("/u/staging/typefaces", "a file named like the font folder");
   SwapOutcome outcome;
   Messages lines;
   swap_payload(&outcome, &fs, kInstall, kStaging, kBackup,
-               {"CREDITS", "typefaces", "Z-Ravelkin.exe"}, &lines);
+               {"Z-Ravelkin.exe", "CREDITS", "typefaces"}, &lines);
   EXPECT_EQ(outcome.status, kSwapOk);
   EXPECT_EQ(lines, (Lines{"installed CREDITS", "installed typefaces", "installed Z-Ravelkin.exe"}));
   EXPECT_EQ(fs.tree(kInstall), (Tree{{"CREDITS", "dir"},

@@ -42,8 +42,18 @@ bool FakeFs::is_folder(const std::string& path) const {
 }
 
 bool FakeFs::injected_failure(FsOp op, const std::string& call) {
+  check_watched();
   calls_.push_back(call);
   return faults_.count({op, ++counts_[op]}) != 0;
+}
+
+// Called as the next call comes in, so the state after the previous one is
+// judged; the test asks once the run is over, which judges the last.
+void FakeFs::check_watched() {
+  if (!watched_.empty() && !calls_.empty() && nodes_.count(watched_) == 0 &&
+      (absent_after_.empty() || absent_after_.back() != calls_.back())) {
+    absent_after_.push_back(calls_.back());
+  }
 }
 
 bool FakeFs::has_children(const std::string& path) const {
@@ -69,6 +79,36 @@ void FakeFs::erase_tree(const std::string& path) {
 bool FakeFs::exists(const std::string& path) {
   if (injected_failure(FsOp::kExists, "exists " + path)) return false;
   return nodes_.count(path) != 0;
+}
+
+bool FakeFs::is_file(const std::string& path) {
+  if (injected_failure(FsOp::kIsFile, "is_file " + path)) return false;
+  const auto it = nodes_.find(path);
+  return it != nodes_.end() && !it->second.folder;
+}
+
+LinkResult FakeFs::link(const std::string& from, const std::string& to) {
+  if (injected_failure(FsOp::kLink, "link " + from + " " + to)) return LinkResult::kFailed;
+  const auto source = nodes_.find(from);
+  if (source == nodes_.end() || nodes_.count(to) != 0 || !parent_is_folder(to)) {
+    return LinkResult::kFailed;
+  }
+  if (links_refused_ || source->second.folder) return LinkResult::kUnsupported;
+  nodes_[to] = source->second;
+  return LinkResult::kLinked;
+}
+
+bool FakeFs::replace(const std::string& from, const std::string& to) {
+  if (injected_failure(FsOp::kReplace, "replace " + from + " " + to)) return false;
+  const auto source = nodes_.find(from);
+  const auto target = nodes_.find(to);
+  if (source == nodes_.end() || source->second.folder || !parent_is_folder(to) ||
+      (target != nodes_.end() && target->second.folder)) {
+    return false;
+  }
+  nodes_[to] = source->second;
+  if (from != to) nodes_.erase(from);
+  return true;
 }
 
 bool FakeFs::rename(const std::string& from, const std::string& to) {
