@@ -107,9 +107,10 @@ TEST_F(HostFsTest, LinkAndReplaceSwapAFileWithoutFreeingItsName) {
   stdfs::create_directory(dir / "backup");
   stdfs::create_directory(dir / "folder");
   const bool links = test::make_symlink("game.exe", dir / "link");
-  stdfs::permissions(dir / "game.exe", stdfs::perms::owner_write | stdfs::perms::group_write |
-                                           stdfs::perms::others_write,
-                     stdfs::perm_options::remove);
+  stdfs::permissions(
+      dir / "game.exe",
+      stdfs::perms::owner_write | stdfs::perms::group_write | stdfs::perms::others_write,
+      stdfs::perm_options::remove);
 
   EXPECT_TRUE(fs->is_file(at("game.exe")));
   EXPECT_FALSE(fs->is_file(at("folder")));
@@ -119,6 +120,13 @@ TEST_F(HostFsTest, LinkAndReplaceSwapAFileWithoutFreeingItsName) {
   }
   EXPECT_EQ(fs->link(at("folder"), at("backup/folder")), LinkResult::kUnsupported);
 
+  // The undo of a link whose replace never happened: a name of a file put
+  // over another name of the same file, which leaves only the target.
+  ASSERT_EQ(fs->link(at("game.exe"), at("backup/game.exe")), LinkResult::kLinked);
+  EXPECT_TRUE(fs->replace(at("backup/game.exe"), at("game.exe")));
+  EXPECT_FALSE(stdfs::exists(dir / "backup" / "game.exe"));
+  EXPECT_EQ(read_file(dir / "game.exe"), "v1");
+
   ASSERT_EQ(fs->link(at("game.exe"), at("backup/game.exe")), LinkResult::kLinked);
   EXPECT_EQ(read_file(dir / "backup" / "game.exe"), "v1");
   EXPECT_TRUE(fs->replace(at("staged.exe"), at("game.exe")));
@@ -127,9 +135,10 @@ TEST_F(HostFsTest, LinkAndReplaceSwapAFileWithoutFreeingItsName) {
   EXPECT_EQ(read_file(dir / "backup" / "game.exe"), "v1");
 
   // The undo: the backup renamed over the new file, which is read-only now.
-  stdfs::permissions(dir / "game.exe", stdfs::perms::owner_write | stdfs::perms::group_write |
-                                           stdfs::perms::others_write,
-                     stdfs::perm_options::remove);
+  stdfs::permissions(
+      dir / "game.exe",
+      stdfs::perms::owner_write | stdfs::perms::group_write | stdfs::perms::others_write,
+      stdfs::perm_options::remove);
   EXPECT_TRUE(fs->replace(at("backup/game.exe"), at("game.exe")));
   EXPECT_EQ(read_file(dir / "game.exe"), "v1");
   EXPECT_FALSE(stdfs::exists(dir / "backup" / "game.exe"));

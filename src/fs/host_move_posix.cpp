@@ -100,8 +100,18 @@ LinkResult link_once(const stdfs::path& from, const stdfs::path& to) {
   }
 }
 
+// rename(2) of one name of a file over another name of the same file does
+// nothing and succeeds; the undo of a link whose replace never happened is
+// such a rename, and the name it leaves in the backup is dropped here.
 bool replace_once(const stdfs::path& from, const stdfs::path& to) {
-  return ::rename(from.c_str(), to.c_str()) == 0;
+  if (::rename(from.c_str(), to.c_str()) != 0) return false;
+  struct stat source {
+  }, target{};
+  if (::lstat(from.c_str(), &source) == 0 && ::lstat(to.c_str(), &target) == 0 &&
+      source.st_dev == target.st_dev && source.st_ino == target.st_ino) {
+    return ::unlink(from.c_str()) == 0;
+  }
+  return true;
 }
 
 }  // namespace zrk

@@ -29,13 +29,22 @@ bool moves_as_itself(const std::filesystem::path& from) {
 
 // The volume and index that name a file, whatever path reaches it.
 bool file_identity(const wchar_t* path, BY_HANDLE_FILE_INFORMATION* info) {
-  const HANDLE file =
-      CreateFileW(path, FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  const HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES,
+                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
   const bool known = GetFileInformationByHandle(file, info) != 0;
   CloseHandle(file);
   return known;
+}
+
+// True when both paths name one file.
+bool same_file(const wchar_t* a, const wchar_t* b) {
+  BY_HANDLE_FILE_INFORMATION first{}, second{};
+  return file_identity(a, &first) && file_identity(b, &second) &&
+         first.dwVolumeSerialNumber == second.dwVolumeSerialNumber &&
+         first.nFileIndexHigh == second.nFileIndexHigh &&
+         first.nFileIndexLow == second.nFileIndexLow;
 }
 
 // Windows lets a running program's file be renamed but never replaced, so
@@ -51,10 +60,7 @@ bool is_running_program(const std::filesystem::path& path) {
     }
     own.resize(own.size() * 2);
   }
-  BY_HANDLE_FILE_INFORMATION a{}, b{};
-  return file_identity(own.c_str(), &a) && file_identity(path.c_str(), &b) &&
-         a.dwVolumeSerialNumber == b.dwVolumeSerialNumber && a.nFileIndexHigh == b.nFileIndexHigh &&
-         a.nFileIndexLow == b.nFileIndexLow;
+  return same_file(own.c_str(), path.c_str());
 }
 
 }  // namespace
@@ -78,7 +84,7 @@ bool is_regular_entry(const std::filesystem::path& path) {
 }
 
 LinkResult link_once(const std::filesystem::path& from, const std::filesystem::path& to) {
-  if (is_running_program(from)) return LinkResult::kUnsupported;
+  if (!is_regular_entry(from) || is_running_program(from)) return LinkResult::kUnsupported;
   if (CreateHardLinkW(to.c_str(), from.c_str(), nullptr)) return LinkResult::kLinked;
   switch (GetLastError()) {
     case ERROR_NOT_SAME_DEVICE:   // another volume
@@ -93,7 +99,9 @@ LinkResult link_once(const std::filesystem::path& from, const std::filesystem::p
 
 // MoveFileExW refuses to replace a read-only file, so the attribute is
 // cleared first, and put back when the replace does not happen. No copy is
-// allowed: a copy would write the new file under its final name.
+// allowed: a copy would write the new file under its final name. A source
+// that still stands beside its target as a name of the same file (the undo
+// of a link whose replace never happened) is deleted.
 bool replace_once(const std::filesystem::path& from, const std::filesystem::path& to) {
   const DWORD attributes = GetFileAttributesW(to.c_str());
   const bool read_only =
@@ -102,11 +110,11 @@ bool replace_once(const std::filesystem::path& from, const std::filesystem::path
     const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
     SetFileAttributesW(to.c_str(), writable == 0 ? FILE_ATTRIBUTE_NORMAL : writable);
   }
-  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return true;
+  if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    if (read_only) SetFileAttributesW(to.c_str(), attributes);
+    return false;
   }
-  if (read_only) SetFileAttributesW(to.c_str(), attributes);
-  return false;
+  return !same_file(from.c_str(), to.c_str()) || DeleteFileW(from.c_str()) != 0;
 }
 
 }  // namespace zrk

@@ -102,13 +102,34 @@ bool move_item(ZrkUpdFs& fs, const SwapFolders& folders, PayloadItem item,
   return true;
 }
 
+// Puts a linked item back in one step, so the undo never frees its name
+// either. One whose replace never happened still stands as it was; only the
+// second name in the backup goes, and the installed file, which a virus
+// scanner may be holding, is not touched.
+void undo_linked_item(ZrkUpdFs& fs, const std::string& installed, const std::string& saved,
+                      bool moved_in, const std::string& name, SwapOutcome* outcome,
+                      Messages* messages) {
+  if (!moved_in) {
+    fs.remove_all(saved);
+  } else if (!fs.replace(saved, installed)) {
+    outcome->rollback_complete = false;
+    add_message(messages, "could not restore " + name + " from the backup");
+    return;
+  }
+  add_message(messages, "restored " + name);
+}
+
 // Puts one item back as it was. A path that cannot be cleared keeps its
 // backup where it is, so a restore never lands on something still standing.
-void undo_item(ZrkUpdFs& fs, const SwapFolders& folders, const PayloadItem& item,
+void undo_item(ZrkUpdFs& fs, const SwapFolders& folders, const PayloadItem& item, bool moved_in,
                SwapOutcome* outcome, Messages* messages) {
   const std::string installed = join_path(folders.install, item.name);
-  // A linked item goes back in one step too, so the undo never frees its name.
-  if (!item.linked && !fs.remove_all(installed)) {
+  const std::string saved = join_path(folders.backup, item.name);
+  if (item.linked) {
+    undo_linked_item(fs, installed, saved, moved_in, item.name, outcome, messages);
+    return;
+  }
+  if (!fs.remove_all(installed)) {
     outcome->rollback_complete = false;
     add_message(messages, "could not clear " + item.name + " before restoring it");
     return;
@@ -117,8 +138,7 @@ void undo_item(ZrkUpdFs& fs, const SwapFolders& folders, const PayloadItem& item
     add_message(messages, "removed " + item.name + ", which the archive had just added");
     return;
   }
-  const std::string saved = join_path(folders.backup, item.name);
-  if (item.linked ? fs.replace(saved, installed) : fs.rename(saved, installed)) {
+  if (fs.rename(saved, installed)) {
     add_message(messages, "restored " + item.name);
   } else {
     outcome->rollback_complete = false;
@@ -132,8 +152,11 @@ void fail_and_undo(ZrkUpdFs& fs, const SwapFolders& folders, const PayloadItem& 
   outcome->status = kSwapFailed;
   outcome->failed_at = failed.name;
   add_message(messages, "swap failed at " + failed.name + ", undoing the completed moves");
+  // The failed item is among the completed ones only when its move-in failed,
+  // and then it is the last.
   for (auto it = completed.rbegin(); it != completed.rend(); ++it) {
-    undo_item(fs, folders, *it, outcome, messages);
+    const bool moved_in = it != completed.rbegin() || it->name != failed.name;
+    undo_item(fs, folders, *it, moved_in, outcome, messages);
   }
 }
 

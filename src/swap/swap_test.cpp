@@ -99,24 +99,18 @@ TEST_F(ThreeItemSwap, SwapsEveryPayloadItemAndKeepsTheReplacedOnesInBackup) {
   EXPECT_EQ(calls[0], "exists /u/backup");
   EXPECT_EQ(calls[11], "exists /u/backup/CREDITS");
   calls.erase(calls.begin(), calls.begin() + 12);
-  EXPECT_EQ(calls, (Lines{"exists /g/Z-Ravelkin.exe",
-                          "exists /g/zravelkin.pak",
-                          "exists /g/COPYING",
-                          "exists /g/typefaces",
-                          "remove_all /u/backup",
-                          "create_directories /u/backup",
-                          "is_file /g/zravelkin.pak",
-                          "is_file /u/staging/zravelkin.pak",
-                          "link /g/zravelkin.pak /u/backup/zravelkin.pak",
-                          "replace /u/staging/zravelkin.pak /g/zravelkin.pak",
-                          "rename /u/staging/COPYING /g/COPYING",
-                          "is_file /g/typefaces",
-                          "rename /g/typefaces /u/backup/typefaces",
-                          "rename /u/staging/typefaces /g/typefaces",
-                          "is_file /g/Z-Ravelkin.exe",
-                          "is_file /u/staging/Z-Ravelkin.exe",
-                          "link /g/Z-Ravelkin.exe /u/backup/Z-Ravelkin.exe",
-                          "replace /u/staging/Z-Ravelkin.exe /g/Z-Ravelkin.exe"}));
+  EXPECT_EQ(
+      calls,
+      (Lines{"exists /g/Z-Ravelkin.exe", "exists /g/zravelkin.pak", "exists /g/COPYING",
+             "exists /g/typefaces", "remove_all /u/backup", "create_directories /u/backup",
+             "is_file /g/zravelkin.pak", "is_file /u/staging/zravelkin.pak",
+             "link /g/zravelkin.pak /u/backup/zravelkin.pak",
+             "replace /u/staging/zravelkin.pak /g/zravelkin.pak",
+             "rename /u/staging/COPYING /g/COPYING", "is_file /g/typefaces",
+             "rename /g/typefaces /u/backup/typefaces", "rename /u/staging/typefaces /g/typefaces",
+             "is_file /g/Z-Ravelkin.exe", "is_file /u/staging/Z-Ravelkin.exe",
+             "link /g/Z-Ravelkin.exe /u/backup/Z-Ravelkin.exe",
+             "replace /u/staging/Z-Ravelkin.exe /g/Z-Ravelkin.exe"}));
 
   Messages fallback_lines;
   swap_payload(&outcome, &without_links, kInstall, kStaging, kBackup, kStaged, &fallback_lines);
@@ -125,9 +119,9 @@ TEST_F(ThreeItemSwap, SwapsEveryPayloadItemAndKeepsTheReplacedOnesInBackup) {
   EXPECT_EQ(without_links.tree(kInstall), kInstalled);
   EXPECT_EQ(without_links.tree(kBackup), kBackedUp);
   const Lines& moves = without_links.calls();
-  EXPECT_NE(std::find(moves.begin(), moves.end(),
-                      "rename /g/Z-Ravelkin.exe /u/backup/Z-Ravelkin.exe"),
-            moves.end());
+  EXPECT_NE(
+      std::find(moves.begin(), moves.end(), "rename /g/Z-Ravelkin.exe /u/backup/Z-Ravelkin.exe"),
+      moves.end());
 }
 
 TEST_F(ThreeItemSwap, WithoutAMessageListBehavesTheSame) {

@@ -38,16 +38,9 @@ class CrashEndToEnd : public test::PayloadFixture {
   std::string install_text() const { return install_.string(); }
   std::string game_text() const { return game_.string(); }
 
-  // The sources of the swap's moves in the order they happen: for each
-  // payload item its installed form (when there is one), then its staged form.
-  Lines move_sources() const {
-    Lines sources;
-    for (const std::string& name : payload_order(kUpdate)) {
-      if (before_.count(name) != 0) sources.push_back(install_text() + "/" + name);
-      sources.push_back(staging_text() + "/" + name);
-    }
-    return sources;
-  }
+  // The swap's calls that change a name, as "fn path", in the order they
+  // happen.
+  Lines changes() const { return name_changes(kUpdate); }
 
  protected:
   // Runs until the plan stops the updater, kills it there and returns the
@@ -110,16 +103,26 @@ std::ostream& operator<<(std::ostream& out, const CrashPoint& c) { return out <<
 class CrashPointEndToEnd : public CrashEndToEnd,
                            public ::testing::WithParamInterface<CrashPoint> {};
 
-FaultPlan stop_at(const test::FaultRule& rule) { return FaultPlan{{rule}, 0}; }
+FaultPlan stop_at(const test::FaultRule& rule) { return FaultPlan{{rule}, 0, {}}; }
+
+// The call and the path of a name change as changes() gives it.
+std::string fn_of(const std::string& change) { return change.substr(0, change.find(' ')); }
+std::string path_of(const std::string& change) { return change.substr(change.find(' ') + 1); }
+
+// The process stops right before `change`, its first call on that path.
+FaultPlan stop_before(const std::string& change) {
+  return stop_at(test::pause_at(fn_of(change), 1, path_of(change)));
+}
 
 // The swap's rollback, begun by a move-in of the last payload item that never
 // succeeds (about 5 s of attempts), stopped at the `nth` call of `fn` on a
 // path matching `pattern`.
 FaultPlan rollback_stopped_at(const CrashEndToEnd& t, const std::string& fn, int nth,
                               const std::string& pattern) {
-  const Lines sources = t.move_sources();
-  return FaultPlan{
-      {test::fail_always("rename", sources.back(), EACCES), test::pause_at(fn, nth, pattern)}, 0};
+  return FaultPlan{{test::fail_always("rename", path_of(t.changes().back()), EACCES),
+                    test::pause_at(fn, nth, pattern)},
+                   0,
+                   {}};
 }
 
 const std::string kExited = "zrk-update: the game has exited";
@@ -139,18 +142,16 @@ std::vector<CrashPoint> crash_points() {
        },
        [](const CrashEndToEnd& t) { return "open " + t.staging_text() + "/*"; }, kExited},
   };
-  // Before each move of the swap; the three installed items and the new one
-  // make seven moves.
-  for (int move = 1; move <= 7; ++move) {
-    points.push_back(
-        {"Move" + std::to_string(move),
-         [move](const CrashEndToEnd&) { return stop_at(test::pause_at("rename", move)); },
-         [move](const CrashEndToEnd& t) {
-           const Lines sources = t.move_sources();
-           return sources.size() < static_cast<size_t>(move) ? std::string("no such move")
-                                                             : "rename " + sources[move - 1];
-         },
-         kSwapping});
+  // Before each name change of the swap; the three installed items and the
+  // new one make seven: two links, five renames.
+  for (size_t change = 0; change < 7; ++change) {
+    const auto nth = [change](const CrashEndToEnd& t) {
+      const Lines changes = t.changes();
+      return change < changes.size() ? changes[change] : "no such change";
+    };
+    points.push_back({"NameChange" + std::to_string(change + 1),
+                      [nth](const CrashEndToEnd& t) { return stop_before(nth(t)); }, nth,
+                      kSwapping});
   }
   const std::vector<CrashPoint> later = {
       {"BeforeTheMarker",
@@ -218,18 +219,21 @@ INSTANTIATE_TEST_SUITE_P(Points, CrashPointEndToEnd, ::testing::ValuesIn(crash_p
 // backup, so its undo restores the old form instead of removing the item.
 TEST_F(CrashEndToEnd, AFailedRunAfterACrashKeepsTheItemTheCrashHadMovedOut) {
   const std::string archive = pack_update("update-7.tar.gz", kUpdate);
-  const Lines sources = move_sources();
+  const Lines all = changes();
   size_t out = 0;
-  while (out < sources.size() && sources[out].rfind(staging_text(), 0) == 0) ++out;
-  ASSERT_LT(out + 1, sources.size());
-  const std::string item = sources[out].substr(install_text().size() + 1);
-  ASSERT_NE(sources.back(), staging_text() + "/" + item);
+  while (out < all.size() &&
+         (path_of(all[out]).rfind(staging_text(), 0) == 0 || fn_of(all[out]) != "rename")) {
+    ++out;
+  }
+  ASSERT_LT(out + 1, all.size());
+  const std::string item = path_of(all[out]).substr(install_text().size() + 1);
+  ASSERT_NE(path_of(all.back()), staging_text() + "/" + item);
 
-  run_and_kill(archive, stop_at(test::pause_at("rename", static_cast<int>(out) + 2)));
+  run_and_kill(archive, stop_before(all[out + 1]));
   ASSERT_FALSE(stdfs::exists(install_ / item));
   ASSERT_TRUE(stdfs::exists(install_ / ".update" / "backup" / item));
 
-  const FaultPlan failing{{test::fail_always("rename", sources.back(), EACCES)}, 0};
+  const FaultPlan failing{{test::fail_always("rename", path_of(all.back()), EACCES)}, 0, {}};
   EXPECT_EQ(test::run_updater_with(args(archive), failing), 4);
   const Lines lines = log();
   EXPECT_NE(
@@ -280,13 +284,19 @@ TEST_F(CrashEndToEnd, AMoveAcrossFileSystemsKilledBeforeItsLastStepConverges) {
 struct PowerCut {
   std::string name;
   const test::UpdaterHost* host;
-  // What stops the first run; none: it runs to its end and must exit 0.
+  // What stops the first run; none: it runs to its end and must exit 0. With
+  // `each_name_change`, rules that every run of the row is under.
   std::function<FaultPlan(const CrashEndToEnd&)> plan;
   // The call it must stop at, as for a crash point.
   std::function<std::string(const CrashEndToEnd&)> stops_at;
+  // Cut before the swap's first name change and after each one, as a traced
+  // run of the same update on the same file system makes them.
+  bool each_name_change = false;
+  // The game's program stands in the install folder at every cut; not so
+  // where it takes two moves because no link can be made.
+  bool game_in_place = true;
+  bool read_only_game = false;
 };
-
-std::ostream& operator<<(std::ostream& out, const PowerCut& c) { return out << c.name; }
 
 class PowerCutEndToEnd : public CrashEndToEnd, public ::testing::WithParamInterface<PowerCut> {
  public:
@@ -328,8 +338,11 @@ class PowerCutEndToEnd : public CrashEndToEnd, public ::testing::WithParamInterf
 
   // What the cut left at `root`: the user's files as they were; each payload
   // item whole in its old or its new form, or, when missing, its old form
-  // whole in the backup; the marker only beside exactly the new version.
-  void expect_a_game_that_starts(const stdfs::path& root, const Tree& users) const {
+  // whole in the backup; the game's program in its place (unless told
+  // otherwise), and new only beside every other item new; the marker only
+  // beside exactly the new version.
+  void expect_a_game_that_starts(const stdfs::path& root, const Tree& users,
+                                 bool game_in_place) const {
     const Tree now = tree_at(root);
     EXPECT_EQ(user_part(now), users);
     const Tree backup = test::snapshot_tree(root / ".update" / "backup");
@@ -344,11 +357,99 @@ class PowerCutEndToEnd : public CrashEndToEnd, public ::testing::WithParamInterf
             << name << " is neither its old nor its new form";
       }
     }
+    const Tree game = item_of(now, game_exe_name());
+    if (game_in_place) {
+      EXPECT_FALSE(game.empty()) << "no game program in the install folder";
+    }
+    if (!game.empty() && game != item_of(before_, game_exe_name())) {
+      for (const char* name : kShippedPayload) {
+        EXPECT_EQ(item_of(now, name), item_of(updated, name))
+            << "the new game beside an old " << name;
+      }
+    }
     const stdfs::path marker = root / ".update" / "applied.ok";
     if (stdfs::exists(marker)) {
       EXPECT_EQ(now, updated) << "applied.ok beside an incomplete update";
       EXPECT_EQ(read_file(marker), "applied update-7.tar.gz\n");
     }
+  }
+
+  // Version 1 again, as SetUp made it, on the device.
+  void reinstall(bool read_only_game) {
+    for (const auto& entry : stdfs::directory_iterator(install_)) stdfs::remove_all(entry.path());
+    for (const auto& [path, entry] : before_) {
+      if (entry == "dir") {
+        stdfs::create_directories(install_ / path);
+      } else {
+        test::write_file(install_ / path, entry.substr(std::string("file:").size()));
+      }
+    }
+    if (read_only_game) {
+      stdfs::permissions(
+          install_ / game_exe_name(),
+          stdfs::perms::owner_write | stdfs::perms::group_write | stdfs::perms::others_write,
+          stdfs::perm_options::remove);
+    }
+    ASSERT_EQ(test::run_command({"sync", "-f", install_.string()}), 0);
+  }
+
+  // The swap's name changes as a run under `rules` makes them: links and
+  // renames of a payload item in the install, staging or backup folder, as
+  // "fn path", less the calls that a rule of `rules` fails every time.
+  Lines traced_name_changes(const std::string& archive, FaultPlan rules) const {
+    rules.trace = dir_ / "trace";
+    EXPECT_EQ(test::run_updater_with(args(archive), rules), 0);
+    Lines changes;
+    std::string text = read_file(rules.trace);
+    for (size_t at = 0, end; at < text.size(); at = end + 1) {
+      end = text.find('\n', at);
+      if (end == std::string::npos) end = text.size();
+      const std::string call = text.substr(at, end - at);
+      const std::string fn = fn_of(call);
+      const std::string path = path_of(call);
+      const size_t cut = path.rfind('/');
+      const std::string folder = path.substr(0, cut);
+      const bool refused = std::any_of(rules.rules.begin(), rules.rules.end(), [&](const auto& r) {
+        return r.fn == fn && r.pattern.empty() && r.error != 0;
+      });
+      if ((fn == "link" || fn == "rename") && !refused && is_payload_name(path.substr(cut + 1)) &&
+          (folder == install_text() || folder == staging_text() || folder == backup_text())) {
+        changes.push_back(call);
+      }
+    }
+    return changes;
+  }
+
+  // Runs under `plan` until it stops at `stops_at` (or, without a pause
+  // rule, to exit 0), cuts the power there, and checks what the device holds
+  // and that a second run on it completes the update.
+  void cut_and_check(const std::string& archive, const Tree& users, const FaultPlan* plan,
+                     const std::string& stops_at, bool game_in_place, const std::string& tag) {
+    const stdfs::path image = dir_ / ("cut" + tag + ".img");
+    if (plan != nullptr) {
+      test::FaultedRun run(args(archive), *plan);
+      ASSERT_TRUE(run.wait_until_paused()) << "exit code " << run.wait();
+      EXPECT_TRUE(matches(run.paused_at(), stops_at)) << run.paused_at();
+      ASSERT_TRUE(disk_->cut_power(image));
+    } else {
+      ASSERT_EQ(run_host(args(archive)), 0);
+      ASSERT_TRUE(disk_->cut_power(image));
+    }
+
+    const stdfs::path copy = dir_ / ("after the cut" + tag);
+    test::ScopedExt4 restarted(image, copy, "game");
+    ASSERT_TRUE(restarted.active());
+    expect_a_game_that_starts(copy, users, game_in_place);
+    if (plan == nullptr) {
+      EXPECT_EQ(tree_at(copy), updated_tree()) << "exit 0 before the update was on the device";
+    }
+
+    Lines again = args(archive);
+    again[1] = text(copy);
+    EXPECT_EQ(run_host(again), 0);
+    EXPECT_EQ(tree_at(copy), updated_tree());
+    EXPECT_EQ(read_file(copy / ".update" / "applied.ok"), "applied update-7.tar.gz\n");
+    EXPECT_EQ(user_part(tree_at(copy)), users);
   }
 
   std::unique_ptr<test::ScopedExt4> disk_;
@@ -358,59 +459,39 @@ TEST_P(PowerCutEndToEnd, LeavesAGameThatStartsOrThatTheNextRunCompletes) {
   const PowerCut& c = GetParam();
   const std::string archive = pack_update("update-7.tar.gz", kUpdate);
   const Tree users = user_files();
-  const stdfs::path image = dir_ / "cut.img";
-  if (c.plan) {
-    test::FaultedRun run(args(archive), c.plan(*this));
-    ASSERT_TRUE(run.wait_until_paused()) << "exit code " << run.wait();
-    EXPECT_TRUE(matches(run.paused_at(), c.stops_at(*this))) << run.paused_at();
-    ASSERT_TRUE(disk_->cut_power(image));
-  } else {
-    ASSERT_EQ(run_host(args(archive)), 0);
-    ASSERT_TRUE(disk_->cut_power(image));
+  if (!c.each_name_change) {
+    if (c.read_only_game) reinstall(true);
+    if (!c.plan) return cut_and_check(archive, users, nullptr, "", c.game_in_place, "");
+    const FaultPlan plan = c.plan(*this);
+    return cut_and_check(archive, users, &plan, c.stops_at(*this), c.game_in_place, "");
   }
 
-  const stdfs::path copy = dir_ / "after the cut";
-  test::ScopedExt4 restarted(image, copy, "game");
-  ASSERT_TRUE(restarted.active());
-  expect_a_game_that_starts(copy, users);
-  if (!c.plan) {
-    EXPECT_EQ(tree_at(copy), updated_tree()) << "exit 0 before the update was on the device";
+  const FaultPlan rules = c.plan ? c.plan(*this) : FaultPlan{};
+  reinstall(c.read_only_game);
+  const Lines changes = traced_name_changes(archive, rules);
+  ASSERT_EQ(changes.size(), 7u);  // three items out and in, a new one in
+  const std::string marker = "fopen " + install_text() + "/.update/applied.ok";
+  for (size_t cut = 0; cut <= changes.size(); ++cut) {
+    const std::string next = cut < changes.size() ? changes[cut] : marker;
+    SCOPED_TRACE(cut == 0 ? "before the first name change" : "after " + changes[cut - 1]);
+    reinstall(c.read_only_game);
+    FaultPlan plan = rules;
+    plan.rules.push_back(test::pause_at(fn_of(next), 1, path_of(next)));
+    cut_and_check(archive, users, &plan, next, c.game_in_place, std::to_string(cut));
+    if (HasFatalFailure()) return;
   }
-
-  Lines again = args(archive);
-  again[1] = text(copy);
-  EXPECT_EQ(run_host(again), 0);
-  EXPECT_EQ(tree_at(copy), updated_tree());
-  EXPECT_EQ(read_file(copy / ".update" / "applied.ok"), "applied update-7.tar.gz\n");
-  EXPECT_EQ(user_part(tree_at(copy)), users);
 }
 
 std::vector<PowerCut> power_cuts() {
   const test::UpdaterHost* linux = &test::linux_host();
-  const auto move_source = [](int move) {
-    return [move](const CrashEndToEnd& t) {
-      const Lines sources = t.move_sources();
-      return sources.size() < static_cast<size_t>(move) ? std::string("no such move")
-                                                        : "rename " + sources[move - 1];
-    };
+  const auto refused_links = [](const CrashEndToEnd&) {
+    return FaultPlan{{test::fail_always("link", "", EPERM)}, 0, {}};
   };
-  std::vector<PowerCut> cuts = {
-      {"BeforeTheFirstMove", linux,
-       [](const CrashEndToEnd&) { return stop_at(test::pause_at("rename", 1)); }, move_source(1)},
-  };
-  // After each of the seven moves but the last: stopped before the next one.
-  for (int move = 1; move < 7; ++move) {
-    cuts.push_back(
-        {"AfterMove" + std::to_string(move), linux,
-         [move](const CrashEndToEnd&) { return stop_at(test::pause_at("rename", move + 1)); },
-         move_source(move + 1)});
-  }
-  const std::vector<PowerCut> later = {
-      {"AfterTheLastMove", linux,
-       [](const CrashEndToEnd& t) {
-         return stop_at(test::pause_at("fopen", 1, t.install_text() + "/.update/applied.ok"));
-       },
-       [](const CrashEndToEnd& t) { return "fopen " + t.install_text() + "/.update/applied.ok"; }},
+  return {
+      {"AtEachNameChange", linux, nullptr, nullptr, true},
+      // A file system without hard links: every item takes two moves.
+      {"AtEachNameChangeWithoutLinks", linux, refused_links, nullptr, true, false},
+      {"AtEachNameChangeReadOnlyGame", linux, nullptr, nullptr, true, true, true},
       {"InsideARollback", linux,
        [](const CrashEndToEnd& t) {
          return rollback_stopped_at(t, "rename", 1, t.backup_text() + "/*");
@@ -423,11 +504,12 @@ std::vector<PowerCut> power_cuts() {
        [](const CrashEndToEnd&) { return stop_at(test::pause_at("posix_spawn", 1)); },
        [](const CrashEndToEnd& t) { return "posix_spawn " + t.game_text(); }},
       {"AfterExitZero", linux, nullptr, nullptr},
-      // Wine turns the Windows build's flushes into the host's own.
+      // Wine turns the Windows build's flushes into the host's own, and
+      // refuses to rename over a read-only file as Windows does.
       {"AfterExitZeroUnderWine", &test::wine_host(), nullptr, nullptr},
+      {"AfterExitZeroUnderWineReadOnlyGame", &test::wine_host(), nullptr, nullptr, false, true,
+       true},
   };
-  cuts.insert(cuts.end(), later.begin(), later.end());
-  return cuts;
 }
 
 INSTANTIATE_TEST_SUITE_P(Points, PowerCutEndToEnd, ::testing::ValuesIn(power_cuts()),

@@ -3,6 +3,7 @@
 // tools, and the log lines and trees such a run is expected to produce.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <map>
 #include <string>
@@ -84,13 +85,43 @@ class PayloadFixture : public InstallFixture {
     return order;
   }
 
-  // The payload items of `members` in the order the swap takes them.
-  Lines payload_order(const Members& members) const {
+  // The payload items of `members` in the order the swap takes them: staged
+  // order, the game's program last.
+  Lines payload_order(const Members& members) const { return in_swap_order(staged_order(members)); }
+
+  static Lines in_swap_order(const Lines& staged) {
     Lines payload;
-    for (const std::string& name : staged_order(members)) {
+    for (const std::string& name : staged) {
       if (is_payload_name(name)) payload.push_back(name);
     }
+    std::stable_partition(payload.begin(), payload.end(),
+                          [](const std::string& name) { return name != game_exe_name(); });
     return payload;
+  }
+
+  // True when the swap replaces `name` in one step: an installed file that a
+  // file of `members` replaces gets a second name in the backup instead of
+  // being moved there.
+  bool replaced_in_one_step(const Members& members, const std::string& name) const {
+    const auto installed = before_.find(name);
+    return installed != before_.end() && installed->second.rfind("file:", 0) == 0 &&
+           members.count(name) != 0;
+  }
+
+  // The swap's calls that change a name, in order, as the call and its first
+  // path: "link <install>/X" or "rename <install>/X" takes an installed item
+  // out, "rename <staging>/X" puts the staged one in (a replacing rename for
+  // a linked file).
+  Lines name_changes(const Members& members) const {
+    Lines changes;
+    for (const std::string& name : payload_order(members)) {
+      if (before_.count(name) != 0) {
+        changes.push_back((replaced_in_one_step(members, name) ? "link " : "rename ") +
+                          text_of(name));
+      }
+      changes.push_back("rename " + staging_text() + "/" + name);
+    }
+    return changes;
   }
 
   // What the run logs up to the staged item count.
@@ -109,9 +140,7 @@ class PayloadFixture : public InstallFixture {
         lines.push_back("ignored " + name + ": not part of the shipped payload");
       }
     }
-    for (const std::string& name : order) {
-      if (is_payload_name(name)) lines.push_back("installed " + name);
-    }
+    for (const std::string& name : in_swap_order(order)) lines.push_back("installed " + name);
     return lines;
   }
 

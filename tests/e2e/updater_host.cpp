@@ -78,6 +78,7 @@ class LinuxHost final : public UpdaterHost {
     return std::make_unique<ImmutableFile>(file);
   }
 
+  bool links_held_files() const override { return false; }
   bool moves_links() const override { return true; }
 
   std::vector<std::string> listing_order(const stdfs::path& folder) const override {
@@ -204,6 +205,7 @@ class WineHost final : public UpdaterHost {
     return std::make_unique<WineHolder>(file);
   }
 
+  bool links_held_files() const override { return true; }
   bool moves_links() const override { return false; }
 
   // Wine lists a folder sorted by name without regard to case, as NTFS does.

@@ -70,6 +70,11 @@ class UpdaterHost {
   // immutable file on Linux, a file open without delete sharing on Windows.
   virtual std::unique_ptr<HeldFile> hold(const std::filesystem::path& file) const = 0;
 
+  // Whether a file that hold() keeps can still get a second name: Windows
+  // links a file open without delete sharing (and then refuses to rename
+  // over it), Linux refuses to link an immutable file.
+  virtual bool links_held_files() const = 0;
+
   // Whether the host lets a program move and delete a link to a folder as
   // itself. Wine 8 lists a Unix link as a reparse point but carries out every
   // move and delete on its target, whatever the flags ask.

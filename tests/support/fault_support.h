@@ -14,7 +14,7 @@
 
 namespace zrk::test {
 
-// Which calls of one libc function a fault takes. `fn` is "rename", "fopen",
+// Which calls of one libc function a fault takes. `fn` is "rename", "link", "fopen",
 // "open", "remove", "unlinkat", "posix_spawn", or a flush: "fsync",
 // "fdatasync" or "syncfs". `pattern` is matched (fnmatch, "*" stops at "/")
 // against the call's first path, or a flushed descriptor's path, and an empty
@@ -40,6 +40,9 @@ struct FaultPlan {
   // RLIMIT_FSIZE for the run in bytes, with SIGXFSZ ignored so that a write
   // past it fails with EFBIG instead of killing the process; 0 for none.
   long file_size_limit = 0;
+  // A file to which every call the library stands before is appended as
+  // "fn path", before any rule acts on it; empty for none.
+  std::filesystem::path trace;
 };
 
 // The updater with `args`, started in the background under `plan`; killed and

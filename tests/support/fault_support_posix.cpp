@@ -49,6 +49,7 @@ std::vector<std::string> faulted_environment(const FaultPlan& plan,
   env.push_back(std::string("LD_PRELOAD=") + ZRK_FAULT_SHIM);
   env.push_back("ZRK_FAULT_RULES=" + rules);
   env.push_back("ZRK_FAULT_FLAG=" + flag.string());
+  if (!plan.trace.empty()) env.push_back("ZRK_FAULT_TRACE=" + plan.trace.string());
   return env;
 }
 

@@ -1,5 +1,5 @@
 /* A preloaded library for tests: it stands between the updater and a few libc
- * calls (rename, fopen, open, remove, unlinkat, posix_spawn, and the flushes
+ * calls (rename, link, fopen, open, remove, unlinkat, posix_spawn, and the flushes
  * fsync, fdatasync and syncfs) and, on the calls a rule names, either fails
  * them with an error number or stops the process in its tracks so that the
  * test can kill it at exactly that point.
@@ -160,6 +160,17 @@ int rename(const char* from, const char* to) {
   static int (*real)(const char*, const char*);
   if (real == NULL) real = (int (*)(const char*, const char*))next_symbol("rename");
   const int error = fault_for("rename", from);
+  if (error != 0) {
+    errno = error;
+    return -1;
+  }
+  return real(from, to);
+}
+
+int link(const char* from, const char* to) {
+  static int (*real)(const char*, const char*);
+  if (real == NULL) real = (int (*)(const char*, const char*))next_symbol("link");
+  const int error = fault_for("link", from);
   if (error != 0) {
     errno = error;
     return -1;
