@@ -58,8 +58,6 @@ ExtractStatus fail(TarballReader& reader, ExtractStatus status, std::string line
   return status;
 }
 
-std::uint64_t padded_size(std::uint64_t size) { return (size + 511) & ~std::uint64_t{511}; }
-
 // Adds declared or trailing bytes to the total; false once it would pass the
 // cap. Written so that no sum can wrap around.
 bool add_to_total(TarballReader& reader, std::uint64_t bytes) {
@@ -147,7 +145,7 @@ ExtractStatus read_extension(TarballReader& reader, const TarMember& header) {
   // Data and padding fit the copy buffer together, since 64 KiB is a whole
   // number of blocks.
   const auto size = static_cast<std::size_t>(header.size);
-  const auto padded = static_cast<std::size_t>(padded_size(header.size));
+  const auto padded = static_cast<std::size_t>(tar_padded_size(header.size));
   if (reader.stream->read(reader.buffer.data(), padded) < padded) {
     return fail(reader, kRefused, "the tarball ends inside " + header.name);
   }
@@ -172,7 +170,7 @@ ExtractStatus skip_member(TarballReader& reader, const TarMember& member) {
   add_message(reader.messages, "skipped " + member.name + " (unsupported tar type " +
                                    std::string(1, member.type) + ")");
   if (!add_to_total(reader, member.size)) return fail_cap(reader);
-  if (!reader.stream->skip(padded_size(member.size))) {
+  if (!reader.stream->skip(tar_padded_size(member.size))) {
     return fail(reader, kRefused, "the tarball ends inside " + member.name);
   }
   return kExtracted;
@@ -215,7 +213,7 @@ ExtractStatus extract_directory(TarballReader& reader, const TarMember& member) 
   if (!relative.empty() && !reader.folders.make_folder(staged_path(reader.staging, relative))) {
     return fail(reader, kCannotWrite, "cannot create " + relative);
   }
-  if (!reader.stream->skip(padded_size(member.size))) {
+  if (!reader.stream->skip(tar_padded_size(member.size))) {
     return fail(reader, kRefused, "the tarball ends inside " + member.name);
   }
   return kExtracted;
@@ -261,7 +259,7 @@ ExtractStatus extract_file(TarballReader& reader, const TarMember& member) {
     return fail(reader, kCannotWrite, "cannot create the folder for " + relative);
   }
   if (const ExtractStatus status = copy_file_data(reader, member, relative, target)) return status;
-  if (!reader.stream->skip(padded_size(member.size) - member.size)) {
+  if (!reader.stream->skip(tar_padding(member.size))) {
     return fail(reader, kRefused, "the tarball ends inside the padding of " + relative);
   }
   return kExtracted;
