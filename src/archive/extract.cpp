@@ -3,6 +3,7 @@
 #include <string>
 
 #include "archive/readers.h"
+#include "archive/staging.h"
 #include "common/text.h"
 
 namespace zrk {
@@ -32,12 +33,18 @@ ArchiveType archive_type(std::string_view archive_text) {
 }
 
 ExtractStatus extract_archive(std::string_view archive_text, std::string_view staging_text,
-                              Messages* messages, StagedTally* tally) {
+                              Messages* messages) {
+  StagingFolder staging;
+  return extract_archive(archive_text, staging_text, messages, staging);
+}
+
+ExtractStatus extract_archive(std::string_view archive_text, std::string_view staging_text,
+                              Messages* messages, StagingSink& sink) {
   switch (archive_type(archive_text)) {
     case ArchiveType::kZip:
-      return extract_zip(from_utf8(archive_text), from_utf8(staging_text), messages, tally);
+      return extract_zip(from_utf8(archive_text), from_utf8(staging_text), messages, sink);
     case ArchiveType::kTarball:
-      return extract_tarball(from_utf8(archive_text), from_utf8(staging_text), messages, tally);
+      return extract_tarball(from_utf8(archive_text), from_utf8(staging_text), messages, sink);
     case ArchiveType::kUnknown:
       break;
   }

@@ -22,7 +22,7 @@ inline constexpr std::size_t kCopyBufferSize = 65536;
 
 enum class ArchiveType { kUnknown, kZip, kTarball };
 
-struct StagedTally;
+class StagingSink;
 
 // The reader that extract_archive chooses for `archive_text` (UTF-8): ".zip",
 // or ".tar.gz" and ".tgz", at the very end of the text, ASCII case ignored.
@@ -32,10 +32,14 @@ ArchiveType archive_type(std::string_view archive_text);
 // folder `staging_text`: ".zip" goes to the zip reader, ".tar.gz" and ".tgz"
 // to the tarball reader (ASCII case ignored); anything else is refused without
 // opening it. Every nonzero status comes with exactly one failure line, the
-// last one appended. With a `tally` (archive/staging.h), every member is read
-// and judged the same way but nothing is made on disk: the folders and files
-// that would be staged, with their lengths, go into the tally instead.
+// last one appended.
 ExtractStatus extract_archive(std::string_view archive_text, std::string_view staging_text,
-                              Messages* messages, StagedTally* tally = nullptr);
+                              Messages* messages);
+// The same through `sink` (archive/staging_sink.h), which is handed the
+// staged paths below `staging_text` and makes of them what it will: every
+// member is read and judged the same way, and the lines are the same as
+// long as the sink answers the same.
+ExtractStatus extract_archive(std::string_view archive_text, std::string_view staging_text,
+                              Messages* messages, StagingSink& sink);
 
 }  // namespace zrk

@@ -1,11 +1,12 @@
 // The two archive readers behind extract_archive. Both take platform paths,
-// unpack into the existing, empty staging folder (or, with a tally, into the
-// tally alone), and stop at the first problem with one line and its status.
+// unpack through `sink` (the existing, empty staging folder, or what stands
+// in for it) and stop at the first problem with one line and its status.
 #pragma once
 
 #include <filesystem>
 
 #include "archive/extract.h"
+#include "archive/staging_sink.h"
 
 namespace zrk {
 
@@ -13,12 +14,12 @@ namespace zrk {
 // passes; then writes the members and checks their data against their sizes.
 ExtractStatus extract_zip(const std::filesystem::path& archive_path,
                           const std::filesystem::path& staging_path, Messages* messages,
-                          StagedTally* tally = nullptr);
+                          StagingSink& sink);
 
 // Streams a gzip-compressed (or plain) ustar tarball, writing each member as
-// its header comes.
+// its header comes; members it skips go to the sink as well as to the notes.
 ExtractStatus extract_tarball(const std::filesystem::path& archive_path,
                               const std::filesystem::path& staging_path, Messages* messages,
-                              StagedTally* tally = nullptr);
+                              StagingSink& sink);
 
 }  // namespace zrk

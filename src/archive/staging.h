@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <map>
 #include <memory>
 #include <string>
 #include <string_view>
-#include <vector>
+
+#include "archive/staging_sink.h"
 
 namespace zrk {
 
@@ -27,64 +27,16 @@ bool make_folder(const std::filesystem::path& folder);
 // above it. True on success, or when it already exists.
 bool make_parent_folders(const std::filesystem::path& file);
 
-// What an extraction would stage, kept in memory instead of on disk, for a
-// check that wants the verdict and not the files: the folders below `root`
-// and the files, each with its length, known by a 64-bit hash of the staged
-// path (the reader keeps every path already; a clash among 200,000 is
-// unlikely past one in a billion and would cost one entry in the count), and
-// the names directly in `root` in full.
-struct StagedTally {
-  // Entries known by a path hash, each with a length, in one flat table of
-  // 16 bytes a slot: a node map took 40 or more an entry and its buckets.
-  class HashedLengths {
-   public:
-    // Records `hash` with `length`, replacing the length of one there. True
-    // when it is new.
-    bool put(std::uint64_t hash, std::uint64_t length);
-    // Records `hash` with length 0 unless it is there. True when it is new.
-    bool insert(std::uint64_t hash);
-    // The number of entries.
-    std::size_t size() const { return count_; }
-    // The sum of their lengths, modulo 2^64.
-    std::uint64_t total_length() const { return total_; }
-
-   private:
-    // Hash 0 marks a free slot.
-    struct Slot {
-      std::uint64_t hash;
-      std::uint64_t length;
-    };
-    // The length of the entry `hash`, added with length 0 when it is new.
-    std::uint64_t& length_of(std::uint64_t hash, bool* added);
-    std::size_t probe_start(std::uint64_t hash) const;
-    // The slot of `hash`, or the free one where it would go.
-    std::size_t free_or_equal_slot(std::uint64_t hash) const;
-
-    std::vector<Slot> slots_;  // open addressing, a power of two long
-    std::size_t count_ = 0;
-    std::uint64_t total_ = 0;
-  };
-
-  std::filesystem::path root;  // the staging path the readers were given
-  HashedLengths folders;
-  HashedLengths files;
-  // Each name directly in `root`, as UTF-8, and whether it is a file.
-  std::map<std::string, bool> top;
-
-  // Records `folder` and the folders above it, up to `root`.
-  void add_folder(std::filesystem::path folder);
-  // Records the file `path` with `length` bytes, replacing one there.
-  void add_file(const std::filesystem::path& path, std::uint64_t length);
-};
+// The tally of zrk-pack's check (pack/staged_tally.h); StagedFile no longer
+// takes one, but its constructor, defined with the host's file calls, still
+// names the type.
+struct StagedTally;
 
 // The folders of one extraction. Archives list a folder's files together and
 // nothing removes a folder while the reader runs, so the folder made last is
 // remembered and not asked for again for the next file in it.
 class StagingFolders {
  public:
-  // With a tally, folders are recorded there and never made.
-  explicit StagingFolders(StagedTally* tally = nullptr) : tally_(tally) {}
-
   // make_folder, remembering `folder` when it succeeds.
   bool make_folder(const std::filesystem::path& folder);
   // make_parent_folders, with no call to the host when the parent is the
@@ -92,9 +44,6 @@ class StagingFolders {
   bool make_parent_folders(const std::filesystem::path& file);
 
  private:
-  bool make(const std::filesystem::path& folder);
-
-  StagedTally* tally_;
   std::filesystem::path last_made_;
 };
 
@@ -103,9 +52,8 @@ class StagingFolders {
 // unbuffered: every chunk is a whole copy buffer already.
 class StagedFile {
  public:
-  // With a tally, nothing is opened: writes are counted, and the close
-  // records the file and its length there.
-  explicit StagedFile(StagedTally* tally = nullptr);
+  // Nothing reads the argument (see tally_).
+  explicit StagedFile(StagedTally* unused = nullptr);
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
   // Closes a file still open.
@@ -124,18 +72,36 @@ class StagedFile {
   bool close();
 
  private:
-  // The host's own file (staged_file_*.cpp): the three operations above
-  // without the tally, on a descriptor on POSIX, a HANDLE on Windows.
+  // The host's own file (staged_file_*.cpp): the three operations above, on
+  // a descriptor on POSIX, a HANDLE on Windows.
   struct Host;
   bool open_host(const std::filesystem::path& path);
   bool write_host(const char* data, std::size_t size);
   bool close_host();
 
   std::unique_ptr<Host> host_;  // null when no host file is open
-  StagedTally* tally_;
-  bool tallying_ = false;  // a tallied file is open
-  std::filesystem::path tallied_path_;
-  std::uint64_t tallied_length_ = 0;
+  StagedTally* tally_;          // kept for the constructor in staged_file_*.cpp only
+};
+
+// The update run's sink: folders and files on disk, below the staging
+// folder, one staged file open at a time. Skipped members leave nothing
+// there.
+class StagingFolder final : public StagingSink {
+ public:
+  bool make_folder(const std::filesystem::path& folder) override {
+    return folders_.make_folder(folder);
+  }
+  bool make_parent_folders(const std::filesystem::path& file) override {
+    return folders_.make_parent_folders(file);
+  }
+  bool open_file(const std::filesystem::path& file) override { return file_.open(file); }
+  bool write_file(const char* data, std::size_t size) override { return file_.write(data, size); }
+  bool close_file() override { return file_.close(); }
+  void skip_member(SkippedMember) override {}
+
+ private:
+  StagingFolders folders_;
+  StagedFile file_;
 };
 
 }  // namespace zrk

@@ -6,21 +6,9 @@ namespace zrk {
 
 namespace {
 
-constexpr std::size_t kNameOffset = 0;
-constexpr std::size_t kNameWidth = 100;
-constexpr std::size_t kModeOffset = 100;
-constexpr std::size_t kModeWidth = 8;
-constexpr std::size_t kSizeOffset = 124;
-constexpr std::size_t kSizeWidth = 12;
-constexpr std::size_t kChecksumOffset = 148;
-constexpr std::size_t kChecksumWidth = 8;
-constexpr std::size_t kTypeOffset = 156;
-constexpr std::size_t kMagicOffset = 257;
 // "ustar", blank, blank, NUL across magic and version: the GNU form, which
 // keeps access and change times where the POSIX form keeps the prefix.
 constexpr char kGnuMagic[8] = {'u', 's', 't', 'a', 'r', ' ', ' ', '\0'};
-constexpr std::size_t kPrefixOffset = 345;
-constexpr std::size_t kPrefixWidth = 155;
 
 // Above this, one more octal digit would push bits out of 64.
 constexpr std::uint64_t kOctalShiftLimit = 0x1FFFFFFFFFFFFFFFULL;
@@ -33,7 +21,7 @@ bool refuse(std::string* reason, const char* text) {
 bool is_blank(unsigned char byte) { return byte == 0x00 || byte == ' '; }
 
 bool is_checksum_byte(std::size_t offset) {
-  return offset >= kChecksumOffset && offset < kChecksumOffset + kChecksumWidth;
+  return offset >= kTarChecksum.offset && offset < kTarChecksum.offset + kTarChecksum.width;
 }
 
 // Writers disagree on whether header bytes are signed, so either sum is taken.
@@ -79,33 +67,33 @@ bool parse_tar_header(const unsigned char* block, TarMember* member, std::string
   if (block == nullptr || member == nullptr) return refuse(reason, "no tar header");
 
   std::uint64_t checksum = 0;
-  if (!parse_octal_field(block + kChecksumOffset, kChecksumWidth, &checksum)) {
+  if (!parse_octal_field(block + kTarChecksum.offset, kTarChecksum.width, &checksum)) {
     return refuse(reason, "tar header checksum is not octal");
   }
   if (!checksum_matches(block, checksum)) return refuse(reason, "tar header checksum mismatch");
-  if (std::memcmp(block + kMagicOffset, "ustar", 5) != 0) {
+  if (std::memcmp(block + kTarMagic.offset, kUstarMagic.data(), kUstarMagic.size()) != 0) {
     return refuse(reason, "tar header is not ustar");
   }
 
-  const std::string name = read_header_text(block, kNameOffset, kNameWidth);
-  const bool gnu_form = std::memcmp(block + kMagicOffset, kGnuMagic, sizeof kGnuMagic) == 0;
+  const std::string name = read_header_text(block, kTarName.offset, kTarName.width);
+  const bool gnu_form = std::memcmp(block + kTarMagic.offset, kGnuMagic, sizeof kGnuMagic) == 0;
   const std::string prefix =
-      gnu_form ? std::string() : read_header_text(block, kPrefixOffset, kPrefixWidth);
+      gnu_form ? std::string() : read_header_text(block, kTarPrefix.offset, kTarPrefix.width);
   if (name.empty()) return refuse(reason, "tar header has no name");
 
   std::uint64_t mode = 0;
-  if (!parse_octal_field(block + kModeOffset, kModeWidth, &mode)) {
+  if (!parse_octal_field(block + kTarMode.offset, kTarMode.width, &mode)) {
     return refuse(reason, "tar header mode is not octal");
   }
   std::uint64_t size = 0;
-  if (!parse_octal_field(block + kSizeOffset, kSizeWidth, &size)) {
+  if (!parse_octal_field(block + kTarSize.offset, kTarSize.width, &size)) {
     return refuse(reason, "tar header size is not octal");
   }
 
   member->name = prefix.empty() ? name : prefix + "/" + name;
   member->size = size;
   member->mode = static_cast<std::uint32_t>(mode);
-  member->type = block[kTypeOffset] == 0 ? '0' : static_cast<char>(block[kTypeOffset]);
+  member->type = block[kTarType.offset] == 0 ? '0' : static_cast<char>(block[kTarType.offset]);
   return true;
 }
 

@@ -12,6 +12,7 @@
 #include "archive/member_path_set.h"
 #include "archive/readers.h"
 #include "archive/staging.h"
+#include "archive/staging_sink.h"
 #include "archive/tar_header.h"
 #include "common/text.h"
 
@@ -42,8 +43,7 @@ struct PendingNames {
 struct TarballReader {
   GzipReadAhead* stream = nullptr;  // borrowed
   std::filesystem::path staging;
-  StagedTally* tally = nullptr;
-  StagingFolders folders;
+  StagingSink* sink = nullptr;  // borrowed
   Messages* messages = nullptr;
   std::vector<char> buffer = std::vector<char>(kCopyBufferSize, 0);
   std::uint64_t member_count = 0;
@@ -57,8 +57,6 @@ ExtractStatus fail(TarballReader& reader, ExtractStatus status, std::string line
   add_message(reader.messages, std::move(line));
   return status;
 }
-
-std::uint64_t padded_size(std::uint64_t size) { return (size + 511) & ~std::uint64_t{511}; }
 
 // Adds declared or trailing bytes to the total; false once it would pass the
 // cap. Written so that no sum can wrap around.
@@ -147,7 +145,7 @@ ExtractStatus read_extension(TarballReader& reader, const TarMember& header) {
   // Data and padding fit the copy buffer together, since 64 KiB is a whole
   // number of blocks.
   const auto size = static_cast<std::size_t>(header.size);
-  const auto padded = static_cast<std::size_t>(padded_size(header.size));
+  const auto padded = static_cast<std::size_t>(tar_padded_size(header.size));
   if (reader.stream->read(reader.buffer.data(), padded) < padded) {
     return fail(reader, kRefused, "the tarball ends inside " + header.name);
   }
@@ -169,10 +167,11 @@ void take_pending(PendingNames& pending, TarMember* member) {
 // ---- members ----------------------------------------------------------------
 
 ExtractStatus skip_member(TarballReader& reader, const TarMember& member) {
-  add_message(reader.messages, "skipped " + member.name + " (unsupported tar type " +
-                                   std::string(1, member.type) + ")");
+  SkippedMember skipped{member.name, "unsupported tar type " + std::string(1, member.type)};
+  add_message(reader.messages, "skipped " + skipped.name + " (" + skipped.reason + ")");
+  reader.sink->skip_member(std::move(skipped));
   if (!add_to_total(reader, member.size)) return fail_cap(reader);
-  if (!reader.stream->skip(padded_size(member.size))) {
+  if (!reader.stream->skip(tar_padded_size(member.size))) {
     return fail(reader, kRefused, "the tarball ends inside " + member.name);
   }
   return kExtracted;
@@ -212,10 +211,10 @@ ExtractStatus extract_directory(TarballReader& reader, const TarMember& member) 
     }
   }
   if (!add_to_total(reader, member.size)) return fail_cap(reader);
-  if (!relative.empty() && !reader.folders.make_folder(staged_path(reader.staging, relative))) {
+  if (!relative.empty() && !reader.sink->make_folder(staged_path(reader.staging, relative))) {
     return fail(reader, kCannotWrite, "cannot create " + relative);
   }
-  if (!reader.stream->skip(padded_size(member.size))) {
+  if (!reader.stream->skip(tar_padded_size(member.size))) {
     return fail(reader, kRefused, "the tarball ends inside " + member.name);
   }
   return kExtracted;
@@ -224,22 +223,22 @@ ExtractStatus extract_directory(TarballReader& reader, const TarMember& member) 
 // Writes straight from the read-ahead's slots.
 ExtractStatus copy_file_data(TarballReader& reader, const TarMember& member,
                              const std::string& relative, const std::filesystem::path& target) {
-  StagedFile staged(reader.tally);
-  if (!staged.open(target)) return fail(reader, kCannotWrite, "cannot write " + to_utf8(target));
+  StagingSink& sink = *reader.sink;
+  if (!sink.open_file(target)) return fail(reader, kCannotWrite, "cannot write " + to_utf8(target));
   for (std::uint64_t remaining = member.size; remaining > 0;) {
     const std::string_view piece = reader.stream->next(static_cast<std::size_t>(
         std::min<std::uint64_t>(remaining, std::numeric_limits<std::size_t>::max())));
     if (piece.empty()) {
-      staged.close();
+      sink.close_file();
       return fail(reader, kRefused, "the tarball ends inside the data of " + relative);
     }
-    if (!staged.write(piece.data(), piece.size())) {
-      staged.close();
+    if (!sink.write_file(piece.data(), piece.size())) {
+      sink.close_file();
       return fail(reader, kCannotWrite, "cannot write " + to_utf8(target));
     }
     remaining -= piece.size();
   }
-  if (!staged.close()) return fail(reader, kCannotWrite, "cannot write " + to_utf8(target));
+  if (!sink.close_file()) return fail(reader, kCannotWrite, "cannot write " + to_utf8(target));
   return kExtracted;
 }
 
@@ -257,11 +256,11 @@ ExtractStatus extract_file(TarballReader& reader, const TarMember& member) {
   }
   if (!add_to_total(reader, member.size)) return fail_cap(reader);
   const std::filesystem::path target = staged_path(reader.staging, relative);
-  if (!reader.folders.make_parent_folders(target)) {
+  if (!reader.sink->make_parent_folders(target)) {
     return fail(reader, kCannotWrite, "cannot create the folder for " + relative);
   }
   if (const ExtractStatus status = copy_file_data(reader, member, relative, target)) return status;
-  if (!reader.stream->skip(padded_size(member.size) - member.size)) {
+  if (!reader.stream->skip(tar_padding(member.size))) {
     return fail(reader, kRefused, "the tarball ends inside the padding of " + relative);
   }
   return kExtracted;
@@ -335,7 +334,7 @@ ExtractStatus read_tarball(TarballReader& reader) {
 
 ExtractStatus extract_tarball(const std::filesystem::path& archive_path,
                               const std::filesystem::path& staging_path, Messages* messages,
-                              StagedTally* tally) {
+                              StagingSink& sink) {
   const gzFile file = open_gzip(archive_path);
   if (file == nullptr) {
     add_message(messages, "cannot open " + to_utf8(archive_path) + " as gzip");
@@ -346,8 +345,7 @@ ExtractStatus extract_tarball(const std::filesystem::path& archive_path,
   TarballReader reader;
   reader.stream = &stream;
   reader.staging = staging_path;
-  reader.tally = tally;
-  reader.folders = StagingFolders(tally);
+  reader.sink = &sink;
   reader.messages = messages;
 
   const ExtractStatus status = read_tarball(reader);

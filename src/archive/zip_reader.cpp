@@ -213,7 +213,7 @@ ExtractStatus check_member_table(zip_t* archive, std::vector<ZipMember>& members
 
 // Moves the member's data into the open staged file, watching the declared
 // size. `line` is left empty when the data ended without a problem.
-ExtractStatus copy_member_data(zip_file_t* handle, StagedFile& file, const ZipMember& member,
+ExtractStatus copy_member_data(zip_file_t* handle, StagingSink& sink, const ZipMember& member,
                                const std::filesystem::path& destination, std::vector<char>& buffer,
                                std::uint64_t& bytes_read, std::string& line) {
   for (;;) {
@@ -228,7 +228,7 @@ ExtractStatus copy_member_data(zip_file_t* handle, StagedFile& file, const ZipMe
       line = member.relative_path + ": the member is longer than its directory entry says";
       return kRefused;
     }
-    if (!file.write(buffer.data(), static_cast<std::size_t>(got))) {
+    if (!sink.write_file(buffer.data(), static_cast<std::size_t>(got))) {
       line = "cannot write " + to_utf8(destination);
       return kCannotWrite;
     }
@@ -237,26 +237,25 @@ ExtractStatus copy_member_data(zip_file_t* handle, StagedFile& file, const ZipMe
 
 ExtractStatus write_file_member(zip_t* archive, const ZipMember& member,
                                 const std::filesystem::path& destination, std::vector<char>& buffer,
-                                StagingFolders& folders, StagedTally* tally, Messages* messages) {
-  if (!folders.make_parent_folders(destination)) {
+                                StagingSink& sink, Messages* messages) {
+  if (!sink.make_parent_folders(destination)) {
     return fail(messages, kCannotWrite, "cannot create the folder for " + member.relative_path);
   }
   ZipMemberHandle handle(zip_fopen_index(archive, member.index, 0));
   if (handle == nullptr) {
     return fail(messages, kRefused, "cannot read " + member.relative_path + " from the zip");
   }
-  StagedFile file(tally);
-  if (!file.open(destination)) {
+  if (!sink.open_file(destination)) {
     return fail(messages, kCannotWrite, "cannot write " + to_utf8(destination));
   }
 
   std::uint64_t bytes_read = 0;
   std::string line;
   const ExtractStatus status =
-      copy_member_data(handle.get(), file, member, destination, buffer, bytes_read, line);
+      copy_member_data(handle.get(), sink, member, destination, buffer, bytes_read, line);
   handle.reset();
   // Data still buffered can fail to reach the disk only at the close.
-  const bool closed = file.close();
+  const bool closed = sink.close_file();
   if (status != kExtracted) return fail(messages, status, std::move(line));
   if (!closed) return fail(messages, kCannotWrite, "cannot write " + to_utf8(destination));
   if (bytes_read != member.size) {
@@ -269,12 +268,12 @@ ExtractStatus write_file_member(zip_t* archive, const ZipMember& member,
 // Second pass: one member into staging.
 ExtractStatus write_member(zip_t* archive, const ZipMember& member,
                            const std::filesystem::path& staging_path, std::vector<char>& buffer,
-                           StagingFolders& folders, StagedTally* tally, Messages* messages) {
+                           StagingSink& sink, Messages* messages) {
   const std::filesystem::path destination = staged_path(staging_path, member.relative_path);
   if (!member.is_folder) {
-    return write_file_member(archive, member, destination, buffer, folders, tally, messages);
+    return write_file_member(archive, member, destination, buffer, sink, messages);
   }
-  if (!member.relative_path.empty() && !folders.make_folder(destination)) {
+  if (!member.relative_path.empty() && !sink.make_folder(destination)) {
     return fail(messages, kCannotWrite, "cannot create " + member.relative_path);
   }
   return kExtracted;
@@ -284,7 +283,7 @@ ExtractStatus write_member(zip_t* archive, const ZipMember& member,
 
 ExtractStatus extract_zip(const std::filesystem::path& archive_path,
                           const std::filesystem::path& staging_path, Messages* messages,
-                          StagedTally* tally) {
+                          StagingSink& sink) {
   const ZipArchive archive = open_zip(archive_path);
   if (archive == nullptr) {
     return fail(messages, kRefused, "cannot open " + to_utf8(archive_path) + " as a zip");
@@ -294,9 +293,8 @@ ExtractStatus extract_zip(const std::filesystem::path& archive_path,
   if (status != kExtracted) return status;
 
   std::vector<char> buffer(kCopyBufferSize, 0);
-  StagingFolders folders(tally);
   for (const ZipMember& member : members) {
-    status = write_member(archive.get(), member, staging_path, buffer, folders, tally, messages);
+    status = write_member(archive.get(), member, staging_path, buffer, sink, messages);
     if (status != kExtracted) return status;
   }
   return kExtracted;

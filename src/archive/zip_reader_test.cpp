@@ -26,10 +26,11 @@ struct Outcome {
 
 Outcome extract(const fs::path& zip, const fs::path& staging) {
   Outcome outcome;
-  outcome.status = extract_zip(zip, staging, &outcome.lines);
+  StagingFolder folder;
+  outcome.status = extract_zip(zip, staging, &outcome.lines, folder);
   test::expect_tally_matches_disk(
       staging, outcome.status, &outcome.lines,
-      [&](StagedTally* tally, Messages* lines) { return extract_zip(zip, staging, lines, tally); });
+      [&](StagingSink& tally, Messages* lines) { return extract_zip(zip, staging, lines, tally); });
   return outcome;
 }
 
@@ -230,7 +231,8 @@ TEST_F(ZipReaderTest, MemberTableRefusalsWriteNothing) {
     EXPECT_EQ(outcome.status, kRefused);
     EXPECT_EQ(outcome.lines, Messages{c.line});
     EXPECT_EQ(snapshot_tree(staging()), Tree{});
-    EXPECT_EQ(extract_zip(zip, staging(), nullptr), kRefused);
+    StagingFolder folder;
+    EXPECT_EQ(extract_zip(zip, staging(), nullptr, folder), kRefused);
   }
 }
 
@@ -395,7 +397,8 @@ std::map<std::string, SweepResult> sweep(const std::vector<fs::path>& zips,
     fs::create_directories(staging);
     SweepResult result;
     const auto start = std::chrono::steady_clock::now();
-    result.status = extract_zip(zip, staging, &result.lines);
+    StagingFolder folder;
+    result.status = extract_zip(zip, staging, &result.lines, folder);
     result.seconds =
         std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     EXPECT_TRUE(result.status == kExtracted || result.status == kRefused ||

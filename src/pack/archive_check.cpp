@@ -5,17 +5,14 @@
 #include <system_error>
 
 #include "archive/extract.h"
-#include "archive/staging.h"
 #include "common/shared_file.h"
 #include "common/text.h"
+#include "pack/staged_tally.h"
 #include "swap/payload.h"
 
 namespace zrk {
 
 namespace {
-
-constexpr std::string_view kSkipped = "skipped ";
-constexpr std::string_view kSkippedType = " (unsupported tar type ";
 
 // The folder name the readers stage below; with a tally nothing is made there.
 const std::filesystem::path kTallyRoot = "staging";
@@ -28,15 +25,6 @@ std::vector<std::string> count_staged(const StagedTally& tally, CheckReport* rep
   std::vector<std::string> names;
   for (const auto& entry : tally.top) names.push_back(entry.first);
   return names;
-}
-
-void collect_skipped(CheckReport* report) {
-  for (const std::string& line : report->lines) {
-    if (line.compare(0, kSkipped.size(), kSkipped) != 0) continue;
-    const std::size_t end = line.rfind(kSkippedType);
-    if (end == std::string::npos || end < kSkipped.size()) continue;
-    report->skipped.push_back(line.substr(kSkipped.size(), end - kSkipped.size()));
-  }
 }
 
 // The payload filter of the swap's first phase, over the sorted names.
@@ -63,11 +51,10 @@ void note_unreadable(std::string_view archive_text, CheckReport* report) {
 
 void judge(std::string_view archive_text, CheckReport* report) {
   // The updater's own readers, with what they would stage kept in memory.
-  StagedTally tally;
-  tally.root = kTallyRoot;
+  StagedTally tally(kTallyRoot);
   const ExtractStatus status =
-      extract_archive(archive_text, to_utf8(kTallyRoot), &report->lines, &tally);
-  collect_skipped(report);
+      extract_archive(archive_text, to_utf8(kTallyRoot), &report->lines, tally);
+  report->skipped = std::move(tally.skipped);
   const std::vector<std::string> names = count_staged(tally, report);
   if (status != kExtracted) {
     report->exit_code = static_cast<int>(status);

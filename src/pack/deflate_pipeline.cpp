@@ -3,11 +3,10 @@
 #include <zlib.h>
 
 #include <algorithm>
-#include <cstring>
-#include <new>
 
 #include "common/text.h"
 #include "pack/input_file.h"
+#include "pack/raw_deflate.h"
 
 namespace zrk {
 
@@ -17,30 +16,18 @@ namespace {
 constexpr std::size_t kDictionary = 32u << 10;
 // Input handed to zlib at a time; the bytes do not depend on it.
 constexpr std::size_t kPiece = 256u << 10;
-// Beyond zlib's bound, which counts on Z_FINISH: the sync flush's empty
-// stored block and the bits before it.
-constexpr std::size_t kFlushRoom = 16;
 // A batch's room past one full chunk's, for the bounds of many small files.
 constexpr std::size_t kBatchSlack = 64u << 10;
 
 // Room a chunk of `input` bytes may need, whatever its flush.
-std::size_t chunk_room(std::size_t input) {
-  return compressBound(static_cast<uLong>(input)) + kFlushRoom;
-}
+std::size_t chunk_room(std::size_t input) { return RawDeflate::bound(input); }
 
 // Raw deflate work area and read buffer reused for every chunk a thread
 // compresses.
 class ChunkDeflater {
  public:
-  explicit ChunkDeflater(int level) : buffer_(new char[std::max(kPiece, kDictionary) + 1]) {
-    std::memset(&stream_, 0, sizeof stream_);
-    if (deflateInit2(&stream_, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-      throw std::bad_alloc();
-    }
-  }
-  ~ChunkDeflater() { deflateEnd(&stream_); }
-  ChunkDeflater(const ChunkDeflater&) = delete;
-  ChunkDeflater& operator=(const ChunkDeflater&) = delete;
+  explicit ChunkDeflater(int level)
+      : deflate_(level), buffer_(new char[std::max(kPiece, kDictionary) + 1]) {}
 
   // Deflates the chunk's input from its file into `out` (chunk_room() bytes)
   // and sets its data, size and CRC-32. False with its error line set when
@@ -56,17 +43,12 @@ class ChunkDeflater {
     std::string why;
     const auto dictionary =
         static_cast<std::size_t>(std::min<std::uint64_t>(chunk.offset, kDictionary));
-    deflateReset(&stream_);
-    if (dictionary > 0) {
-      if (!file.read_exactly(chunk.offset - dictionary, buffer_.get(), dictionary, false, &why)) {
-        return fail(why);
-      }
-      deflateSetDictionary(&stream_, bytes(), static_cast<uInt>(dictionary));
+    if (dictionary > 0 &&
+        !file.read_exactly(chunk.offset - dictionary, buffer_.get(), dictionary, false, &why)) {
+      return fail(why);
     }
-    stream_.next_out = reinterpret_cast<Bytef*>(out);
-    stream_.avail_out = static_cast<uInt>(chunk_room(chunk.input));
+    deflate_.start(out, chunk_room(chunk.input), buffer_.get(), dictionary);
     uLong crc = crc32(0, nullptr, 0);
-    int status = Z_OK;
     for (std::size_t done = 0;;) {
       const std::size_t piece = std::min(chunk.input - done, kPiece);
       // The file's last piece asks for a byte more, to learn that it ends there.
@@ -74,25 +56,22 @@ class ChunkDeflater {
       if (!file.read_exactly(chunk.offset + done, buffer_.get(), piece, end, &why)) {
         return fail(why);
       }
-      crc = crc32(crc, bytes(), static_cast<uInt>(piece));
+      crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer_.get()), static_cast<uInt>(piece));
       done += piece;
-      stream_.next_in = bytes();
-      stream_.avail_in = static_cast<uInt>(piece);
       const bool more = done < chunk.input;
-      status = deflate(&stream_, more ? Z_NO_FLUSH : chunk.last ? Z_FINISH : Z_SYNC_FLUSH);
-      if (!more || status != Z_OK) break;
+      const RawDeflate::Flush flush = more         ? RawDeflate::Flush::kNone
+                                      : chunk.last ? RawDeflate::Flush::kEnd
+                                                   : RawDeflate::Flush::kSync;
+      if (!deflate_.add(buffer_.get(), piece, flush)) return fail("zlib failed");
+      if (!more) break;
     }
-    const bool ended = chunk.last ? status == Z_STREAM_END : status == Z_OK;
-    if (!ended || stream_.avail_in > 0 || stream_.avail_out == 0) return fail("zlib failed");
-    chunk.size = stream_.total_out;
+    chunk.size = deflate_.size();
     chunk.crc = static_cast<std::uint32_t>(crc);
     return true;
   }
 
  private:
-  Bytef* bytes() { return reinterpret_cast<Bytef*>(buffer_.get()); }
-
-  z_stream stream_;
+  RawDeflate deflate_;
   std::unique_ptr<char[]> buffer_;
 };
 

@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <cstring>
+#include <new>
 
 namespace zrk {
 
@@ -12,6 +13,7 @@ namespace {
 constexpr unsigned char kOsUnknown = 255;
 
 constexpr std::size_t kHeaderSize = 10;
+constexpr std::size_t kTrailerSize = 8;  // CRC-32 and length
 
 char* put_le32(char* out, std::uint32_t value) {
   for (int shift = 0; shift < 32; shift += 8) *out++ = static_cast<char>(value >> shift);
@@ -26,22 +28,8 @@ char extra_flags(int level) {
 
 }  // namespace
 
-struct GzipMemberCompressor::State {
-  z_stream stream;
-};
-
-GzipMemberCompressor::GzipMemberCompressor(int level) : state_(new State), level_(level) {
-  std::memset(&state_->stream, 0, sizeof state_->stream);
-  // Raw deflate with zlib's defaults; the gzip frame is written here.
-  if (deflateInit2(&state_->stream, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-    throw std::bad_alloc();
-  }
-}
-
-GzipMemberCompressor::~GzipMemberCompressor() { deflateEnd(&state_->stream); }
-
 std::size_t GzipMemberCompressor::bound(std::size_t input_size) {
-  return kHeaderSize + deflateBound(&state_->stream, static_cast<uLong>(input_size)) + 8;
+  return kHeaderSize + RawDeflate::bound(input_size) + kTrailerSize;
 }
 
 std::size_t GzipMemberCompressor::compress(const char* input, std::size_t size, char* output) {
@@ -56,15 +44,10 @@ std::size_t GzipMemberCompressor::compress(const char* input, std::size_t size, 
                                     extra_flags(level_),
                                     static_cast<char>(kOsUnknown)};
   std::memcpy(output, header, kHeaderSize);
-  z_stream& stream = state_->stream;
-  deflateReset(&stream);
-  stream.next_in = reinterpret_cast<Bytef*>(const_cast<char*>(input));
-  stream.avail_in = static_cast<uInt>(size);
-  stream.next_out = reinterpret_cast<Bytef*>(output + kHeaderSize);
-  stream.avail_out = static_cast<uInt>(bound(size) - kHeaderSize - 8);
+  deflate_.start(output + kHeaderSize, RawDeflate::bound(size));
   // The bound's room makes one call enough.
-  if (deflate(&stream, Z_FINISH) != Z_STREAM_END) throw std::bad_alloc();
-  char* end = output + kHeaderSize + stream.total_out;
+  if (!deflate_.add(input, size, RawDeflate::Flush::kEnd)) throw std::bad_alloc();
+  char* end = output + kHeaderSize + deflate_.size();
   const auto crc = static_cast<std::uint32_t>(
       crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(input), static_cast<uInt>(size)));
   end = put_le32(end, crc);
@@ -76,7 +59,7 @@ GzipMemberWriter::GzipMemberWriter(OutputFile* out, int level, unsigned jobs,
                                    std::size_t member_input)
     : out_(out), level_(level), member_input_(member_input) {
   if (jobs < 1) jobs = 1;
-  const std::size_t room = GzipMemberCompressor(level).bound(member_input_);
+  const std::size_t room = GzipMemberCompressor::bound(member_input_);
   for (unsigned i = 0; i <= jobs; ++i) {
     members_.push_back(std::make_unique<Member>());
     members_.back()->input.reserve(member_input_);

@@ -15,6 +15,7 @@
 #include <vector>
 
 #include "pack/output_file.h"
+#include "pack/raw_deflate.h"
 
 namespace zrk {
 
@@ -75,21 +76,17 @@ class GzipMemberWriter {
 // Deflate work area reused for every member a thread compresses.
 class GzipMemberCompressor {
  public:
-  explicit GzipMemberCompressor(int level);
-  ~GzipMemberCompressor();
-  GzipMemberCompressor(const GzipMemberCompressor&) = delete;
-  GzipMemberCompressor& operator=(const GzipMemberCompressor&) = delete;
+  explicit GzipMemberCompressor(int level) : deflate_(level), level_(level) {}
 
   // Room one member of `input_size` bytes needs in the output.
-  std::size_t bound(std::size_t input_size);
+  static std::size_t bound(std::size_t input_size);
   // Writes one whole gzip member for `size` bytes at `input` into `output`
   // (at least bound() bytes): a header with no name and time 0, raw
   // deflate, then the CRC-32 and length. Returns its length.
   std::size_t compress(const char* input, std::size_t size, char* output);
 
  private:
-  struct State;
-  std::unique_ptr<State> state_;
+  RawDeflate deflate_;
   int level_;
 };
 

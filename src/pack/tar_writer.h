@@ -6,9 +6,9 @@
 #include <string>
 #include <string_view>
 
-namespace zrk {
+#include "archive/tar_header.h"
 
-inline constexpr std::size_t kTarBlock = 512;
+namespace zrk {
 
 // The header blocks for one member, a pax record and its own header first
 // when needed. `name` is the member's full name (a folder's ends in "/"),
@@ -25,11 +25,5 @@ struct TarOverhead {
   std::uint64_t bytes = 0;      // all bytes: headers and padded pax data
 };
 TarOverhead tar_member_overhead(std::string_view name);
-
-// The data padding after `size` bytes of data: 0 to 511 zero bytes.
-std::uint64_t tar_padding(std::uint64_t size);
-
-// The end of the archive: two zero blocks.
-inline constexpr std::size_t kTarEndSize = 2 * kTarBlock;
 
 }  // namespace zrk

@@ -57,7 +57,7 @@ bool put_file(TarStream& stream, const std::filesystem::path& source, std::uint6
     done += piece;
     if (last) break;
   }
-  static const char kZeros[kTarBlock] = {};
+  static const char kZeros[kTarBlockSize] = {};
   return stream.put(kZeros, static_cast<std::size_t>(tar_padding(size)));
 }
 
@@ -72,7 +72,7 @@ ArchiveCounts tarball_counts(const BuildTree& tree) {
     counts.stream += overhead.bytes + entry.size + tar_padding(entry.size);
   }
   // The reader counts what follows its end block toward the cap too.
-  counts.data += kTarEndSize - kTarBlock;
+  counts.data += kTarEndSize - kTarBlockSize;
   counts.stream += kTarEndSize;
   return counts;
 }

@@ -155,6 +155,10 @@ const HostileRow kRows[] = {
     {"zip-names-disagree-local-climbs.zip", 3, "cannot open {archive} as a zip", {}},
     {"zip-names-disagree-central-climbs.zip", 3, "cannot open {archive} as a zip", {}},
     {"zip-sizes-disagree.zip", 3, "zravelkin.pak: the member is damaged", {}},
+    {"zip-damaged-name-like-a-note.zip",
+     3,
+     "skipped a (unsupported tar type 0): the member is damaged",
+     {}},
     // Bombs and sizes past the cap are refused before their data is read.
     {"zip-overlap-bomb.zip", 3, "Z-Ravelkin/b0127: the archive expands past the 2 GB cap", {}},
     {"zip-shared-kernel-bomb.zip", 3, "cannot open {archive} as a zip", {}},
@@ -210,17 +214,32 @@ TEST_F(HostileArchives, PackCheckGivesTheUpdatersVerdict) {
     }
   }
   // --json: the same lines, and the skipped members by name.
-  std::string output;
-  EXPECT_EQ(test::run_command(
-                {ZRK_PACK_BINARY, "check", "--json", (archives_ / "tar-device-nodes.tgz").string()},
-                &output),
-            0);
-  EXPECT_EQ(output,
-            "{\"verdict\":\"apply\",\"exit_code\":0,\"lines\":["
-            "\"skipped Z-Ravelkin/zravelkin.pak (unsupported tar type 3)\","
-            "\"skipped Z-Ravelkin/padmappings.txt (unsupported tar type 6)\"],"
-            "\"members\":1,\"bytes\":7,\"payload\":[\"Z-Ravelkin.exe\"],\"ignored\":[],"
-            "\"skipped\":[\"Z-Ravelkin/zravelkin.pak\",\"Z-Ravelkin/padmappings.txt\"]}\n");
+  const struct {
+    const char* archive;
+    int exit_code;
+    std::string json;
+  } kJsonRows[] = {
+      {"tar-device-nodes.tgz", 0,
+       "{\"verdict\":\"apply\",\"exit_code\":0,\"lines\":["
+       "\"skipped Z-Ravelkin/zravelkin.pak (unsupported tar type 3)\","
+       "\"skipped Z-Ravelkin/padmappings.txt (unsupported tar type 6)\"],"
+       "\"members\":1,\"bytes\":7,\"payload\":[\"Z-Ravelkin.exe\"],\"ignored\":[],"
+       "\"skipped\":[\"Z-Ravelkin/zravelkin.pak\",\"Z-Ravelkin/padmappings.txt\"]}\n"},
+      // A zip skips nothing, whatever its lines say.
+      {"zip-damaged-name-like-a-note.zip", 3,
+       "{\"verdict\":\"refused\",\"exit_code\":3,\"lines\":["
+       "\"skipped a (unsupported tar type 0): the member is damaged\"],"
+       "\"members\":2,\"bytes\":14,\"payload\":[],\"ignored\":[],\"skipped\":[]}\n"},
+  };
+  for (const auto& row : kJsonRows) {
+    SCOPED_TRACE(row.archive);
+    std::string output;
+    EXPECT_EQ(
+        test::run_command({ZRK_PACK_BINARY, "check", "--json", (archives_ / row.archive).string()},
+                          &output),
+        row.exit_code);
+    EXPECT_EQ(output, row.json);
+  }
 }
 
 // Gigabytes of zeros after a proper end of the tarball: the reader inflates

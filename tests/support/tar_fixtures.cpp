@@ -9,6 +9,7 @@
 
 #include "archive/readers.h"
 #include "archive/staging.h"
+#include "pack/staged_tally.h"
 #include "support/test_support.h"
 
 namespace zrk::test {
@@ -124,8 +125,9 @@ ExtractStatus TarballBench::extract(const std::string& bytes, Messages* lines,
 }
 
 ExtractStatus TarballBench::extract_file(const std::filesystem::path& archive, Messages* lines) {
-  const ExtractStatus status = extract_tarball(archive, staging_, lines);
-  expect_tally_matches_disk(staging_, status, lines, [&](StagedTally* tally, Messages* again) {
+  StagingFolder folder;
+  const ExtractStatus status = extract_tarball(archive, staging_, lines, folder);
+  expect_tally_matches_disk(staging_, status, lines, [&](StagingSink& tally, Messages* again) {
     return extract_tarball(archive, staging_, again, tally);
   });
   return status;
@@ -133,14 +135,20 @@ ExtractStatus TarballBench::extract_file(const std::filesystem::path& archive, M
 
 void expect_tally_matches_disk(
     const std::filesystem::path& staging, ExtractStatus status, const Messages* lines,
-    const std::function<ExtractStatus(StagedTally*, Messages*)>& extract) {
+    const std::function<ExtractStatus(StagingSink&, Messages*)>& extract) {
   if (status == kCannotWrite) return;
-  StagedTally tally;
-  tally.root = staging;
+  StagedTally tally(staging);
   Messages tally_lines;
-  EXPECT_EQ(extract(&tally, &tally_lines), status) << "with a tally";
+  EXPECT_EQ(extract(tally, &tally_lines), status) << "with a tally";
   if (lines != nullptr) {
     EXPECT_EQ(tally_lines, *lines) << "with a tally";
+  }
+  // Every line before a failure line is a note, and names the member that
+  // the reader handed the tally as skipped.
+  const std::size_t notes = tally_lines.size() - (status == kExtracted ? 0 : 1);
+  ASSERT_EQ(tally.skipped.size(), notes) << "with a tally";
+  for (std::size_t i = 0; i < notes; ++i) {
+    EXPECT_EQ(tally_lines[i].rfind("skipped " + tally.skipped[i] + " (", 0), 0u) << tally_lines[i];
   }
   // The tally keeps counts and the top-level names; the disk must agree.
   std::uint64_t entries = 0;

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "archive/extract.h"
+#include "archive/staging_sink.h"
 #include "common/messages.h"
 #include "support/test_support.h"
 
@@ -48,11 +49,12 @@ std::string gunzip_bytes(std::string_view data);
 
 // A check's extraction keeps in memory what the disk would hold. After an
 // extraction into `staging` that could write (any status but kCannotWrite),
-// runs `extract` again with a tally and expects the same status, the same
-// lines and the same folders and file lengths.
+// runs `extract` again into zrk-pack's tally and expects the same status,
+// the same lines, the same folders and file lengths, and a skipped member
+// for each note.
 void expect_tally_matches_disk(
     const std::filesystem::path& staging, ExtractStatus status, const Messages* lines,
-    const std::function<ExtractStatus(StagedTally*, Messages*)>& extract);
+    const std::function<ExtractStatus(StagingSink&, Messages*)>& extract);
 
 // A temporary folder with an empty "staging" folder, into which archives
 // written beside it are extracted by the tarball reader, and again into a

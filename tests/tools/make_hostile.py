@@ -30,6 +30,8 @@ EVIL = b"escaped"
 # Each format's list starts with a different kind of device name.
 ZIP_DEVICES = ["typefaces/COM1", "CON", "AUX"]
 TAR_DEVICES = ["gpu-programs/COM\u00b9.bin", "nul.txt", "LPT1.dat"]
+# A member path that, followed by a line's reason, starts like "skipped ...".
+NOTE_LIKE = "skipped a (unsupported tar type 0)"
 
 # ---- zip --------------------------------------------------------------------
 
@@ -361,6 +363,9 @@ def archives(sibling):
         "Z-Ravelkin/data/evil.txt", "Z-Ravelkin/../x/evil.txt")
     made["zip-sizes-disagree.zip"] = lambda: zip_disagree(
         TOP + "zravelkin.pak", TOP + "zravelkin.pak", local_size=7, central_size=70000)
+    # The same damage to a member whose path reads like a tarball's skip note.
+    made["zip-damaged-name-like-a-note.zip"] = lambda: zip_disagree(
+        TOP + NOTE_LIKE, TOP + NOTE_LIKE, local_size=7, central_size=70000)
 
     # Bombs and huge declared sizes.
     made["zip-overlap-bomb.zip"] = lambda: overlap_bomb(200, 16 << 20)
