@@ -208,7 +208,10 @@ def zip64_streamed(members, directory_offset=None, directory_size=None, local_of
                    end_count=None):
     """Stored members as writers that stream make them in Zip64 form: data
     descriptors, sizes and offsets in Zip64 extra fields, the directory's
-    place in a Zip64 end record. The keywords forge one field each:
+    place in a Zip64 end record. The central entries ask for an older version
+    than the local headers, as Info-ZIP's do, so that libzip's consistency
+    checks refuse the zip and the reader's own check of it decides. The
+    keywords forge one field each:
     local_offsets is (index, offset) pairs, end_count a count in the plain end
     record (with the size and offset of that many entries) instead of its
     "see Zip64" markers."""
