@@ -47,6 +47,11 @@ done
 bsdtar --format=zip -cf "$scratch/bsdtar-deflate.zip" "@$raw/gnutar-gnu.tar" 2>/dev/null || true
 bsdtar --format=zip --options zip:compression=store -cf "$scratch/bsdtar-stored.zip" \
   "@$raw/gnutar-gnu.tar" 2>/dev/null || true
+# To a pipe: padded to whole blocks, with and without Zip64 records.
+for zip64 in '' 'zip:zip64'; do
+  bsdtar --format=zip ${zip64:+--options $zip64} -cf - "@$raw/gnutar-gnu.tar" 2>/dev/null |
+    cat >"$scratch/bsdtar-pipe${zip64:+-zip64}.zip" || true
+done
 for format in ustar gnu pax; do
   python3 "$tools/make_tarball.py" "$scratch/py-$format.tgz" $format --tree "$tree" \
     --hardlink "Z-Ravelkin/hard=Z-Ravelkin/Z-Ravelkin.exe" 2>/dev/null ||
@@ -60,7 +65,18 @@ done
   zip -qrX0 "$scratch/infozip-stored.zip" Z-Ravelkin &&
   zip -qrXZ bzip2 "$scratch/infozip-bzip2.zip" Z-Ravelkin &&
   zip -qrXy "$scratch/infozip-symlink.zip" Z-Ravelkin &&
-  zip -qrX - Z-Ravelkin/data | cat >"$scratch/infozip-pipe.zip")
+  zip -qrX - Z-Ravelkin/data | cat >"$scratch/infozip-pipe.zip" &&
+  zip -qrXfz "$scratch/infozip-zip64.zip" Z-Ravelkin)
+# Streamed Zip64 with forged places, from the hostile archives.
+python3 - "$tools" "$scratch" <<'PY'
+import os, sys
+sys.path.insert(0, sys.argv[1])
+import make_hostile
+for name, make in make_hostile.archives("/nonexistent").items():
+    if name.startswith("zip64-"):
+        with open(os.path.join(sys.argv[2], "hostile-" + name), "wb") as f:
+            f.write(make())
+PY
 python3 "$tools/make_zip.py" tree "$scratch/pyzip-deflated.zip" "$tree" deflated
 python3 "$tools/make_zip.py" members "$scratch/pyzip-short.zip" --declare "Z-Ravelkin/a=9" \
   "Z-Ravelkin/=" "Z-Ravelkin/a=abc" "Z-Ravelkin/d/=xyz"

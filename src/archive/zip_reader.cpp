@@ -58,74 +58,242 @@ ZipArchive open_zip_with(const std::filesystem::path& archive_path, int flags) {
   return ZipArchive(archive);
 }
 
-std::uint32_t read_le(const char* bytes, int width) {
-  std::uint32_t value = 0;
+constexpr std::size_t kEndSize = 22;
+constexpr std::size_t kLocatorSize = 20;
+constexpr std::size_t kZip64EndSize = 56;
+constexpr std::size_t kCentralSize = 46;
+constexpr std::size_t kLocalSize = 30;
+// A 32-bit field holding this says that its value is in a Zip64 record.
+constexpr std::uint64_t kInZip64 = 0xFFFFFFFF;
+
+std::uint64_t read_le(const char* bytes, int width) {
+  std::uint64_t value = 0;
   for (int i = width - 1; i >= 0; --i) value = (value << 8) | static_cast<unsigned char>(bytes[i]);
   return value;
 }
 
-bool read_at(std::ifstream& file, std::uint64_t offset, std::string& bytes, std::size_t count) {
-  bytes.resize(count);
-  file.seekg(static_cast<std::streamoff>(offset));
-  return count == 0 || static_cast<bool>(file.read(&bytes[0], static_cast<std::streamsize>(count)));
-}
+// A file read only where its size allows. A read that starts where the last
+// one ended does not seek, so that a directory read entry by entry stays one
+// buffered stream.
+class BoundedFile {
+ public:
+  explicit BoundedFile(const std::filesystem::path& path)
+      : file_(path, std::ios::binary | std::ios::ate) {
+    if (file_) size_ = static_cast<std::uint64_t>(file_.tellg());
+    position_ = size_;
+  }
 
-// True when the zip has one end record at its very end, a central directory
-// of exactly the members libzip lists, and a local header for each whose
-// name is its central name. Zip64 layouts and anything else answer false.
-bool local_names_match(const std::filesystem::path& archive_path, zip_t* archive) {
-  constexpr std::size_t kEndSize = 22;
-  std::ifstream file(archive_path, std::ios::binary | std::ios::ate);
-  if (!file) return false;
-  const auto file_size = static_cast<std::uint64_t>(file.tellg());
+  bool is_open() const { return static_cast<bool>(file_); }
+  std::uint64_t size() const { return size_; }
+
+  // False when the bytes do not all lie inside the file or cannot be read.
+  bool read(std::uint64_t offset, std::size_t count, std::string& bytes) {
+    if (offset > size_ || count > size_ - offset) return false;
+    bytes.resize(count);
+    if (offset != position_) file_.seekg(static_cast<std::streamoff>(offset));
+    position_ = offset + count;
+    return count == 0 ||
+           static_cast<bool>(file_.read(&bytes[0], static_cast<std::streamsize>(count)));
+  }
+
+ private:
+  std::ifstream file_;
+  std::uint64_t size_ = 0;
+  std::uint64_t position_ = 0;
+};
+
+// Where the central directory lies, and where the end records begin: nothing
+// that the directory points to may reach past that.
+struct DirectoryPlace {
+  std::uint64_t count = 0;
+  std::uint64_t offset = 0;
+  std::uint64_t size = 0;
+  std::uint64_t records_start = 0;
+};
+
+// The offset of the end record: the last one in the tail whose comment ends
+// the file or, failing that, the last one in the tail when only zero bytes
+// follow its comment (writers that stream to a pipe pad to whole blocks).
+bool find_end_record(BoundedFile& file, std::uint64_t& end_offset) {
   std::string tail;
-  const std::uint64_t tail_size = std::min<std::uint64_t>(file_size, kEndSize + 0xFFFF);
-  if (tail_size < kEndSize || !read_at(file, file_size - tail_size, tail, tail_size)) return false;
-  std::size_t end = tail.rfind("PK\5\6");
-  while (end != std::string::npos &&
-         (tail.size() - end < kEndSize ||
-          end + kEndSize + read_le(&tail[end + 20], 2) != tail.size())) {
+  const std::uint64_t tail_size = std::min<std::uint64_t>(file.size(), kEndSize + 0xFFFF);
+  if (tail_size < kEndSize || !file.read(file.size() - tail_size, tail_size, tail)) return false;
+  const auto comment_end = [&](std::size_t end) {
+    return end + kEndSize + static_cast<std::size_t>(read_le(&tail[end + 20], 2));
+  };
+  std::size_t end = tail.rfind("PK\5\6", tail.size() - kEndSize);
+  const std::size_t last = end;
+  while (end != std::string::npos && comment_end(end) != tail.size()) {
     end = end == 0 ? std::string::npos : tail.rfind("PK\5\6", end - 1);
   }
+  if (end == std::string::npos && last != std::string::npos && comment_end(last) <= tail.size() &&
+      tail.find_first_not_of('\0', comment_end(last)) == std::string::npos) {
+    end = last;
+  }
   if (end == std::string::npos) return false;
-  const std::uint32_t count = read_le(&tail[end + 10], 2);
-  const std::uint32_t directory_size = read_le(&tail[end + 12], 4);
-  const std::uint32_t directory_offset = read_le(&tail[end + 16], 4);
-  // The directory lies before its end record; a forged size must not make
-  // the read below allocate gigabytes.
-  const std::uint64_t end_offset = file_size - tail_size + end;
-  std::string directory;
-  if (static_cast<zip_int64_t>(count) != zip_get_num_entries(archive, 0) ||
-      std::uint64_t{directory_offset} + directory_size > end_offset ||
-      !read_at(file, directory_offset, directory, directory_size)) {
+  end_offset = file.size() - tail_size + end;
+  return true;
+}
+
+// A 32-bit field of the plain end record agrees with its Zip64 value when it
+// holds that value or the marker that sends a reader to the Zip64 record.
+bool agrees(std::uint64_t plain, std::uint64_t marker, std::uint64_t zip64) {
+  return plain == marker || plain == zip64;
+}
+
+// The Zip64 end record that the locator before the plain end record names.
+// It must sit right before the locator, on the one disk, and say what the
+// plain end record says wherever that holds more than a marker.
+bool read_zip64_end(BoundedFile& file, std::uint64_t locator_offset, const std::string& end,
+                    DirectoryPlace& place) {
+  std::string locator;
+  std::string record;
+  if (!file.read(locator_offset, kLocatorSize, locator) || read_le(&locator[4], 4) != 0 ||
+      read_le(&locator[16], 4) > 1) {
     return false;
   }
+  const std::uint64_t record_offset = read_le(&locator[8], 8);
+  if (record_offset > locator_offset || locator_offset - record_offset < kZip64EndSize ||
+      !file.read(record_offset, kZip64EndSize, record) || record.compare(0, 4, "PK\6\6") != 0 ||
+      read_le(&record[4], 8) != locator_offset - record_offset - 12 ||
+      read_le(&record[16], 4) != 0 || read_le(&record[20], 4) != 0 ||
+      read_le(&record[24], 8) != read_le(&record[32], 8)) {
+    return false;
+  }
+  place.count = read_le(&record[32], 8);
+  place.size = read_le(&record[40], 8);
+  place.offset = read_le(&record[48], 8);
+  place.records_start = record_offset;
+  return agrees(read_le(&end[10], 2), 0xFFFF, place.count) &&
+         agrees(read_le(&end[12], 4), kInZip64, place.size) &&
+         agrees(read_le(&end[16], 4), kInZip64, place.offset);
+}
+
+bool find_directory(BoundedFile& file, DirectoryPlace& place) {
+  std::uint64_t end_offset = 0;
+  std::string end;
+  if (!find_end_record(file, end_offset) || !file.read(end_offset, kEndSize, end)) return false;
+  std::string locator_signature;
+  if (end_offset >= kLocatorSize && file.read(end_offset - kLocatorSize, 4, locator_signature) &&
+      locator_signature == "PK\6\7") {
+    if (!read_zip64_end(file, end_offset - kLocatorSize, end, place)) return false;
+  } else {
+    place.count = read_le(&end[10], 2);
+    place.size = read_le(&end[12], 4);
+    place.offset = read_le(&end[16], 4);
+    place.records_start = end_offset;
+  }
+  // Subtracting keeps a forged 64-bit place from wrapping back into the file.
+  return place.size <= place.records_start && place.offset <= place.records_start - place.size;
+}
+
+// One central entry, as the check needs it.
+struct CentralEntry {
+  std::string name;
+  std::uint64_t compressed_size = 0;
+  std::uint64_t local_offset = 0;
+};
+
+// Takes each of the entry's sizes and its local header offset that holds the
+// marker from the Zip64 extra field, where they follow in that order.
+bool resolve_zip64_fields(const std::string& extra, std::uint64_t& size,
+                          std::uint64_t& compressed_size, std::uint64_t& local_offset) {
+  std::uint64_t* const fields[] = {&size, &compressed_size, &local_offset};
   std::size_t at = 0;
+  while (extra.size() - at >= 4 && read_le(&extra[at], 2) != 1) {
+    at += 4 + static_cast<std::size_t>(read_le(&extra[at + 2], 2));
+    if (at > extra.size()) return false;
+  }
+  std::size_t data_size = 0;
+  if (extra.size() - at >= 4) {
+    data_size = static_cast<std::size_t>(read_le(&extra[at + 2], 2));
+    at += 4;
+    if (data_size > extra.size() - at) return false;
+  }
+  for (std::uint64_t* field : fields) {
+    if (*field != kInZip64) continue;
+    if (data_size < 8) return false;
+    *field = read_le(&extra[at], 8);
+    at += 8;
+    data_size -= 8;
+  }
+  return true;
+}
+
+// Reads the central entry at `at`, which must end by `directory_end`, and
+// moves `at` past it.
+bool read_central_entry(BoundedFile& directory, std::uint64_t& at, std::uint64_t directory_end,
+                        CentralEntry& entry) {
+  std::string header;
+  std::string extra;
+  if (directory_end - at < kCentralSize || !directory.read(at, kCentralSize, header) ||
+      header.compare(0, 4, "PK\1\2") != 0) {
+    return false;
+  }
+  const auto name_size = static_cast<std::size_t>(read_le(&header[28], 2));
+  const auto extra_size = static_cast<std::size_t>(read_le(&header[30], 2));
+  const std::uint64_t entry_size = kCentralSize + name_size + extra_size + read_le(&header[32], 2);
+  if (directory_end - at < entry_size ||
+      !directory.read(at + kCentralSize, name_size, entry.name) ||
+      !directory.read(at + kCentralSize + name_size, extra_size, extra)) {
+    return false;
+  }
+  at += entry_size;
+  std::uint64_t size = read_le(&header[24], 4);
+  entry.compressed_size = read_le(&header[20], 4);
+  entry.local_offset = read_le(&header[42], 4);
+  return resolve_zip64_fields(extra, size, entry.compressed_size, entry.local_offset);
+}
+
+// True when the local header names the entry's path and it and the data
+// that the entry declares end by `records_start`.
+bool local_header_matches(BoundedFile& file, const CentralEntry& entry,
+                          std::uint64_t records_start) {
   std::string local;
-  for (std::uint32_t index = 0; index < count; ++index) {
-    if (directory.size() - at < 46 || directory.compare(at, 4, "PK\1\2") != 0) return false;
-    const std::size_t name_size = read_le(&directory[at + 28], 2);
-    const std::size_t entry_size =
-        46 + name_size + read_le(&directory[at + 30], 2) + read_le(&directory[at + 32], 2);
+  const std::size_t header_size = kLocalSize + entry.name.size();
+  if (entry.local_offset > records_start || records_start - entry.local_offset < header_size ||
+      !file.read(entry.local_offset, header_size, local) || local.compare(0, 4, "PK\3\4") != 0 ||
+      read_le(&local[26], 2) != entry.name.size() ||
+      local.compare(kLocalSize, entry.name.size(), entry.name) != 0) {
+    return false;
+  }
+  const std::uint64_t room = records_start - entry.local_offset;
+  const std::uint64_t data_start = header_size + read_le(&local[28], 2);
+  return data_start <= room && entry.compressed_size <= room - data_start;
+}
+
+// True when the end records describe a central directory of exactly the
+// members libzip lists, inside the file before those records, and each
+// entry's local header names the same path as the entry, with the entry's
+// data also before the end records. Reads one entry at a time, so a forged
+// size or count costs no more memory than an honest one.
+bool local_names_match(const std::filesystem::path& archive_path, zip_t* archive) {
+  BoundedFile file(archive_path);
+  BoundedFile directory(archive_path);
+  DirectoryPlace place;
+  if (!file.is_open() || !directory.is_open() || !find_directory(file, place)) return false;
+  const zip_int64_t count = zip_get_num_entries(archive, 0);
+  if (count < 0 || static_cast<std::uint64_t>(count) != place.count) return false;
+  std::uint64_t at = place.offset;
+  CentralEntry entry;
+  for (std::uint64_t index = 0; index < place.count; ++index) {
     const char* listed = zip_get_name(archive, index, ZIP_FL_ENC_RAW);
-    if (directory.size() - at < entry_size || listed == nullptr ||
-        directory.compare(at + 46, name_size, listed) != 0 ||
-        !read_at(file, read_le(&directory[at + 42], 4), local, 30 + name_size) ||
-        local.compare(0, 4, "PK\3\4") != 0 || read_le(&local[26], 2) != name_size ||
-        local.compare(30, name_size, directory, at + 46, name_size) != 0) {
+    if (listed == nullptr || !read_central_entry(directory, at, place.offset + place.size, entry) ||
+        entry.name != listed || !local_header_matches(file, entry, place.records_start)) {
       return false;
     }
-    at += entry_size;
   }
   return true;
 }
 
 // With libzip's consistency checks first. They also refuse the data
 // descriptors of streaming writers (libarchive, Info-ZIP to a pipe), whose
-// local headers leave the CRC and sizes for later; such a zip is opened
-// without the checks when every local header names the same path as its
-// central entry, since the names are the one thing no CRC covers. The data
-// stays checked against the central CRC and size as it is read.
+// local headers leave the CRC and sizes for later, the block padding after a
+// zip written to a pipe, and Zip64 local headers that ask for a later version
+// than their central entries; such a zip is opened without the checks when
+// every local header names the same path as its central entry, since the
+// names are the one thing no CRC covers. The data stays checked against the
+// central CRC and size as it is read.
 ZipArchive open_zip(const std::filesystem::path& archive_path) {
   ZipArchive archive = open_zip_with(archive_path, ZIP_RDONLY | ZIP_CHECKCONS);
   if (archive != nullptr) return archive;

@@ -78,8 +78,10 @@ TEST_P(ArchiveOnEveryHost, AZipUpdateIsAppliedAndUserFilesStayAsTheyWere) {
 
 // Update archives as publishers make them with what is at hand: libarchive's
 // zips (Windows' tar.exe, CMake) and Info-ZIP writing to a pipe carry data
-// descriptors, Go's GNU form keeps times where ustar keeps the prefix, and
-// npm's tar-stream names folders without the slash.
+// descriptors, bsdtar pads what it writes to a pipe to whole blocks, forced
+// Zip64 puts the directory's place and the sizes in Zip64 records, Go's GNU
+// form keeps times where ustar keeps the prefix, and npm's tar-stream names
+// folders without the slash.
 TEST_P(ArchiveOnEveryHost, ArchivesOfEverydayWritersApply) {
   const std::filesystem::path typefaces = source_ / "typefaces";
   test::write_file(typefaces /
@@ -111,6 +113,11 @@ TEST_P(ArchiveOnEveryHost, ArchivesOfEverydayWritersApply) {
       {"cmake -E tar, zip", "cmake", "cmake.zip",
        "cmake -E tar cf ../cmake.zip --format=zip Z-Ravelkin"},
       {"Info-ZIP to a pipe", "zip", "pipe.zip", "zip -qr - Z-Ravelkin | cat > ../pipe.zip"},
+      {"bsdtar to a pipe", "bsdtar", "bsdtar-pipe.zip",
+       "bsdtar --format=zip -cf - Z-Ravelkin | cat > ../bsdtar-pipe.zip"},
+      {"bsdtar to a pipe, Zip64", "bsdtar", "bsdtar-zip64.zip",
+       "bsdtar --format=zip --options zip:zip64 -cf - Z-Ravelkin | cat > ../bsdtar-zip64.zip"},
+      {"Info-ZIP, Zip64 forced", "zip", "zip64.zip", "zip -qr -fz ../zip64.zip Z-Ravelkin"},
       // Offline, with a build cache of its own.
       {"Go, GNU form", "go", "go.tar.gz",
        "env GOPATH='" + go_cache + "' GOCACHE='" + go_cache + "/cache' GOFLAGS=-mod=mod " +

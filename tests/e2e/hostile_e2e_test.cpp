@@ -170,6 +170,13 @@ const HostileRow kRows[] = {
      3,
      "Z-Ravelkin/zravelkin.pak: the archive expands past the 2 GB cap",
      {}},
+    // Streamed Zip64: the places and sizes in Zip64 records must lie inside
+    // the file before the end records, and both end records must agree.
+    {"zip64-streamed.zip", 0, "", {{"zravelkin.pak", "file:data v2"}}},
+    {"zip64-directory-offset-forged.zip", 3, "cannot open {archive} as a zip", {}},
+    {"zip64-directory-size-forged.zip", 3, "cannot open {archive} as a zip", {}},
+    {"zip64-local-offset-forged.zip", 3, "cannot open {archive} as a zip", {}},
+    {"zip64-end-records-disagree.zip", 3, "cannot open {archive} as a zip", {}},
     {"tar-member-bomb.tgz", 3, "the tarball expands past the 2 GB cap", {}},
     {"tar-size-octal-huge.tgz", 3, "the tarball expands past the 2 GB cap", {}},
     {"tar-pax-size-huge.tgz", 3, "the tarball expands past the 2 GB cap", {}},

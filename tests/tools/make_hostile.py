@@ -206,6 +206,49 @@ def zip64_declared(size):
     return body + central + end_record(2, len(central), len(body))
 
 
+def zip64_streamed(members, directory_offset=None, directory_size=None, local_offsets=(),
+                   end_count=None):
+    """Stored members as writers that stream make them in Zip64 form: data
+    descriptors, sizes and offsets in Zip64 extra fields, the directory's
+    place in a Zip64 end record. The central entries ask for an older version
+    than the local headers, as Info-ZIP's do, so that libzip's consistency
+    checks refuse the zip and the reader's own check of it decides. The
+    keywords forge one field each:
+    local_offsets is (index, offset) pairs, end_count a count in the plain end
+    record (with the size and offset of that many entries) instead of its
+    "see Zip64" markers."""
+    body, central, entry_ends = b"", b"", []
+    for index, (name, data) in enumerate(members):
+        name, crc, offset = name.encode(), zlib.crc32(data), len(body)
+        offset = dict(local_offsets).get(index, offset)
+        local_extra = struct.pack("<HHQQ", 1, 16, 0, 0)
+        body += b"PK\x03\x04" + struct.pack("<HHHHHIIIHH", 45, 0x808, 0, 0, 0x21, 0, 0xFFFFFFFF,
+                                             0xFFFFFFFF, len(name), len(local_extra))
+        body += name + local_extra + data
+        body += b"PK\x07\x08" + struct.pack("<IQQ", crc, len(data), len(data))
+        central_extra = struct.pack("<HHQQQ", 1, 24, len(data), len(data), offset)
+        central += b"PK\x01\x02" + struct.pack(
+            "<HHHHHHIIIHHHHHII", 45, 20, 0x808, 0, 0, 0x21, crc, 0xFFFFFFFF, 0xFFFFFFFF, len(name),
+            len(central_extra), 0, 0, 0, 0, 0xFFFFFFFF) + name + central_extra
+        entry_ends.append(len(central))
+    count = len(members)
+    offset = len(body) if directory_offset is None else directory_offset
+    size = len(central) if directory_size is None else directory_size
+    zip64_end = b"PK\x06\x06" + struct.pack("<QHHIIQQQQ", 44, 45, 45, 0, 0, count, count, size,
+                                             offset)
+    locator = b"PK\x06\x07" + struct.pack("<IQI", 0, len(body) + len(central), 1)
+    if end_count is None:
+        end = b"PK\x05\x06" + struct.pack("<HHHHIIH", 0, 0, 0xFFFF, 0xFFFF, 0xFFFFFFFF,
+                                           0xFFFFFFFF, 0)
+    else:
+        end = end_record(end_count, entry_ends[end_count - 1], len(body))
+    return body + central + zip64_end + locator + end
+
+
+def zip64_pair(**forged):
+    return zip64_streamed([GAME, (TOP + "zravelkin.pak", b"data v2")], **forged)
+
+
 # ---- tar --------------------------------------------------------------------
 
 
@@ -372,6 +415,13 @@ def archives(sibling):
     made["zip-shared-kernel-bomb.zip"] = lambda: zip_shared_kernel(300, 16 << 20)
     made["zip-declared-3gib.zip"] = lambda: zip_declared(3 << 30)
     made["zip64-declared-huge.zip"] = lambda: zip64_declared(1 << 62)
+    # Zip64 places that wrap past 2**64 back into the file or lie past its
+    # end, and end records that describe two different directories.
+    made["zip64-streamed.zip"] = lambda: zip64_pair()
+    made["zip64-directory-offset-forged.zip"] = lambda: zip64_pair(directory_offset=2**64 - 16)
+    made["zip64-directory-size-forged.zip"] = lambda: zip64_pair(directory_size=2**64 - 8)
+    made["zip64-local-offset-forged.zip"] = lambda: zip64_pair(local_offsets=[(1, 2**62)])
+    made["zip64-end-records-disagree.zip"] = lambda: zip64_pair(end_count=1)
     made["tar-gzip-bomb-after-end.tgz"] = lambda: gzip_bomb(33 * (64 << 20))
     made["tar-member-bomb.tgz"] = lambda: member_bomb(3 << 30)
     made["tar-size-octal-huge.tgz"] = lambda: gz(tar_of(
