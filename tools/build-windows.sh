@@ -4,16 +4,18 @@
 # mingw package; bzip2 and libzip are built here from Debian's source packages
 # into a prefix under the build folder, static, so the program carries no DLLs.
 #
-#   tools/build-windows.sh [BUILD_DIR]     (default: build-windows)
+#   tools/build-windows.sh [BUILD_DIR [CMAKE_OPTION...]]     (default: build-windows)
 #
 # The program lands at BUILD_DIR/zrk-update.exe; it is all that ships.
 # Re-runs skip the dependency builds while the prefix holds them; remove
-# BUILD_DIR/deps to build them again.
+# BUILD_DIR/deps to build them again. ZRK_WINDOWS_DEPS names another folder
+# for them, so that several builds share one.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$(pwd)
 out=$(realpath -m "${1:-build-windows}")
-deps=$out/deps
+shift $(($# > 0 ? 1 : 0))
+deps=$(realpath -m "${ZRK_WINDOWS_DEPS:-$out/deps}")
 prefix=$deps/prefix
 triple=x86_64-w64-mingw32
 jobs=$(nproc)
@@ -84,6 +86,6 @@ cmake -S "$root" -B "$out" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
   -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CROSSCOMPILING_EMULATOR="$root/tools/wine-run.sh"
+  -DCMAKE_CROSSCOMPILING_EMULATOR="$root/tools/wine-run.sh" "$@"
 cmake --build "$out" -j "$jobs"
 echo "built $out/zrk-update.exe"

@@ -3,8 +3,9 @@
 # tests, runs those under Wine through CTest, then runs the same update cases
 # through the Linux program and the Windows one and fails on any difference
 # in exit code, log lines or disk state (tests/tools/cross_host.py says what
-# is normalised). The end-to-end suite of the Linux test binary also runs its
-# scenarios against this build.
+# is normalised), and makes the release bundles of both builds twice over.
+# The end-to-end suite of the Linux test binary also runs its scenarios
+# against this build.
 #
 #   tools/test-windows.sh [BUILD_DIR]     (default: build-windows)
 #
@@ -83,6 +84,45 @@ python3 tests/tools/cross_host.py \
   --linux build/zrk-update --windows "$out/zrk-update.exe" \
   --linux-game "$out/linux-tools/record_start" --windows-game "$out/record-start.exe" \
   --wine tools/wine-run.sh --work "$out/cross" || status=$?
+
+echo "== the release bundles, made twice =="
+# tools/bundle.sh on the two builds tested here: the same bytes twice, sums
+# that check, the two programs and the README, and one version in the names,
+# in what zrk-pack --version says and in the .exe files' version records.
+version=$(build/zrk-pack --version)
+version=${version#zrk-pack }
+bundles=$out/bundles
+rm -rf "$bundles"
+for round in 1 2; do
+  tools/bundle.sh --reuse build "$out" "$bundles/$round" >/dev/null || status=1
+  # Programs built again from the same sources have other times.
+  touch -d '+1 hour' build/zrk-update build/zrk-pack "$out/zrk-update.exe" "$out/zrk-pack.exe"
+done
+for row in "linux-x86_64:zrk-pack zrk-update" "windows-x64:zrk-pack.exe zrk-update.exe"; do
+  zip=zrk-update-$version-${row%%:*}.zip
+  top=${zip%.zip}
+  if [ ! -f "$bundles/1/$zip" ]; then
+    echo "no $zip" >&2
+    status=1
+    continue
+  fi
+  cmp "$bundles/1/$zip" "$bundles/2/$zip" || status=1
+  (cd "$bundles/1" && sha256sum --quiet -c "$zip.sha256") || status=1
+  expected="$top/ $top/README.md"
+  for program in ${row#*:}; do expected+=" $top/$program"; done
+  listing=$(unzip -Z1 "$bundles/1/$zip" | tr '\n' ' ')
+  [ "$listing" = "$expected " ] || { echo "$zip holds $listing" >&2; status=1; }
+  for program in ${row#*:}; do
+    case $program in
+      *.exe)
+        grep -qaF "ProductVersion$version" < <(unzip -p "$bundles/1/$zip" "$top/$program" | tr -d '\0') ||
+          { echo "$program's version record is not $version" >&2; status=1; }
+        ;;
+    esac
+  done
+done
+[ "$status" = 0 ] && echo "$(cd "$bundles/1" && cat ./*.sha256)"
+
 # The server of this prefix would otherwise linger for a minute.
 wineserver -k || true
 exit "$status"

@@ -283,6 +283,69 @@ TEST_P(SwapOnEveryHost, ARelaunchThatFailsAfterTheUpdateExitsWith5WithTheMarkerW
                    "zrk-update: could not start " + text(missing_game)}));
 }
 
+// The README's example of a game's side, started as the game on each of its
+// starts with the archive it last handed over: it starts the updater, exits
+// at once and so lets the update go in, unless the marker names that archive
+// or it has handed that archive over three times already.
+struct LauncherRow {
+  const char* what;
+  const char* marker;      // applied.ok before the start; none when null
+  const char* hand_overs;  // the launcher's count beside the archive; none when null
+  int exit_code;  // 0 the update is in, 2 the updater was started, 1 it was not, 3 given up
+  bool updated;
+  bool trailing_separator = false;  // the install folder written with one at its end
+  bool missing_updater = false;
+};
+
+const LauncherRow kLauncherRows[] = {
+    {"first hand-over", nullptr, nullptr, 2, true},
+    {"the marker names the archive", "applied update-7.tar.gz\n", nullptr, 0, false},
+    {"the marker names the update before", "applied update-6.tar.gz\n", nullptr, 2, true},
+    {"the marker names a longer name", "applied update-7.tar.gz.part\n", nullptr, 2, true},
+    {"the marker without its line end", "applied update-7.tar.gz", nullptr, 2, true},
+    {"handed over twice before", "applied update-6.tar.gz\n", "2\n", 2, true},
+    {"handed over three times already", "applied update-6.tar.gz\n", "3\n", 3, false},
+    {"the install folder ends in a separator", nullptr, nullptr, 2, true, true},
+    {"no updater to start", nullptr, nullptr, 1, false, false, true},
+};
+
+TEST_P(SwapOnEveryHost, TheGamesLauncherHandsTheUpdateOverUntilTheMarkerNamesIt) {
+  const std::string archive = text(pack_update("update-7.tar.gz", kUpdate));
+  const stdfs::path pristine = dir_ / "pristine";
+  stdfs::copy(install_, pristine, stdfs::copy_options::recursive);
+  for (const LauncherRow& row : kLauncherRows) {
+    SCOPED_TRACE(row.what);
+    stdfs::remove_all(install_);
+    stdfs::copy(pristine, install_, stdfs::copy_options::recursive);
+    stdfs::remove(started_);
+    if (row.marker != nullptr) write_file(install_ / ".update" / "applied.ok", row.marker);
+    const stdfs::path counter = dir_ / "update-7.tar.gz.handed-over";
+    stdfs::remove(counter);
+    if (row.hand_overs != nullptr) write_file(counter, row.hand_overs);
+    const std::string install = text(row.trailing_separator ? install_ / "" : install_);
+    const std::string updater = text(row.missing_updater ? dir_ / "no-updater" : host_.updater());
+    const Lines launch{updater, install, archive, text(game_)};
+    EXPECT_EQ(host_.run_launcher(launch), row.exit_code);
+    if (!row.updated) {
+      EXPECT_EQ(installed_tree(), before_);
+      EXPECT_FALSE(stdfs::exists(install_ / ".update" / "update.log"));
+      continue;
+    }
+    // The updater waited for the launcher, installed the update and started
+    // the game; the next start finds the update in.
+    if (!game_started_in_install()) {
+      ADD_FAILURE() << "the game was not started again";
+      continue;
+    }
+    EXPECT_EQ(installed_tree(), updated_tree());
+    EXPECT_EQ(read_file(install_ / ".update" / "applied.ok"), "applied update-7.tar.gz\n");
+    const Lines lines = log();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "zrk-update: update applied, starting " + text(game_));
+    EXPECT_EQ(host_.run_launcher(launch), 0);
+  }
+}
+
 // A file that even root cannot remove, left in the backup folder by an earlier
 // run: the swap discards what it can and goes on, and the clean-up after it
 // fails and says so, without changing the outcome.

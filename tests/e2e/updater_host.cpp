@@ -43,6 +43,15 @@ class LinuxHost final : public UpdaterHost {
   std::string unavailable() const override { return ""; }
   std::string text(const stdfs::path& path) const override { return path.string(); }
   int run(const std::vector<std::string>& args) const override { return run_updater(args); }
+  stdfs::path updater() const override { return ZRK_UPDATE_BINARY; }
+
+  // The build puts the example beside the updater.
+  int run_launcher(const std::vector<std::string>& args) const override {
+    std::vector<std::string> command{(updater().parent_path() / "launch-updater").string()};
+    command.insert(command.end(), args.begin(), args.end());
+    std::string output;
+    return run_command(command, &output);
+  }
 
   int run_copy(const stdfs::path& program, const std::vector<std::string>& args) const override {
     stdfs::copy_file(ZRK_UPDATE_BINARY, program, stdfs::copy_options::overwrite_existing);
@@ -162,6 +171,14 @@ class WineHost final : public UpdaterHost {
 
   int run(const std::vector<std::string>& args) const override {
     std::vector<std::string> command{(windows_build() / "zrk-update.exe").string()};
+    command.insert(command.end(), args.begin(), args.end());
+    return run_command(wine_command(command));
+  }
+
+  stdfs::path updater() const override { return windows_build() / "zrk-update.exe"; }
+
+  int run_launcher(const std::vector<std::string>& args) const override {
+    std::vector<std::string> command{(windows_build() / "launch-updater.exe").string()};
     command.insert(command.end(), args.begin(), args.end());
     return run_command(wine_command(command));
   }

@@ -43,6 +43,13 @@ class UpdaterHost {
   // Returns its exit code, or -1 when it did not exit normally.
   virtual int run(const std::vector<std::string>& args) const = 0;
 
+  // The updater's program file.
+  virtual std::filesystem::path updater() const = 0;
+
+  // Runs the README's example of a game's side (launch-updater) with `args`
+  // and waits for it, not for an updater it starts. Returns its exit code.
+  virtual int run_launcher(const std::vector<std::string>& args) const = 0;
+
   // Copies the updater to `program` and runs that copy with `args`, as a game
   // that ships the updater beside itself does.
   virtual int run_copy(const std::filesystem::path& program,
