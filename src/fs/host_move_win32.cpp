@@ -1,10 +1,14 @@
 // Name changes on Windows: MoveFileExW for moves and replacing moves,
-// CreateHardLinkW for the second name that keeps a file in the backup.
+// CreateHardLinkW for the second name that keeps a file in the backup, and a
+// copy beside the target for a move across volumes.
 #include <windows.h>
 
+#include <atomic>
 #include <string>
 
+#include "common/durable.h"
 #include "fs/host_move.h"
+#include "fs/host_tree.h"
 #include "fs/link_guard_win32.h"
 
 namespace zrk {
@@ -63,16 +67,99 @@ bool is_running_program(const std::filesystem::path& path) {
   return same_file(own.c_str(), path.c_str());
 }
 
+// Writes the data of the file `path` out to the device.
+bool flush_file(const std::wstring& path) {
+  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  const bool flushed = FlushFileBuffers(file) != 0;
+  CloseHandle(file);
+  return flushed;
+}
+
+// Copies the file or folder tree `from` to `to`, where nothing stands, each
+// file flushed. A link inside is not copied: the copy fails, and the item
+// stays where it is.
+bool copy_tree(const std::wstring& from, const std::wstring& to) {
+  const DWORD attributes = GetFileAttributesW(from.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+    return false;
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    return CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr,
+                       COPY_FILE_FAIL_IF_EXISTS) &&
+           flush_file(to);
+  }
+  if (!CreateDirectoryW(to.c_str(), nullptr)) return false;
+  WIN32_FIND_DATAW found;
+  const HANDLE listing = FindFirstFileExW((from + L"\\*").c_str(), FindExInfoBasic, &found,
+                                          FindExSearchNameMatch, nullptr, 0);
+  // Some file systems list an empty folder without "." and "..", as nothing.
+  if (listing == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
+  bool copied = true;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name == L"." || name == L"..") continue;
+    copied = copy_tree(from + L"\\" + name, to + L"\\" + name);
+  } while (copied && FindNextFileW(listing, &found));
+  copied = copied && GetLastError() == ERROR_NO_MORE_FILES;
+  FindClose(listing);
+  return copied;
+}
+
+// What the copies of `to` in progress are called: "." + its name + this.
+std::wstring temporary_prefix(const std::filesystem::path& to) {
+  return L"." + to.filename().native() + L".zrk-move-";
+}
+
+// Copies of `to` left by a process killed in the middle of a move: nothing
+// else removes them, and they would stay in the install folder for good.
+void remove_stale_copies(const std::filesystem::path& to, const std::wstring& own) {
+  const std::wstring folder = to.parent_path().native();
+  WIN32_FIND_DATAW found;
+  const HANDLE listing =
+      FindFirstFileExW((folder + L"\\" + temporary_prefix(to) + L"*").c_str(), FindExInfoBasic,
+                       &found, FindExSearchNameMatch, nullptr, 0);
+  if (listing == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::wstring name = found.cFileName;
+    if (name.compare(0, own.size(), own) != 0) remove_tree(folder + L"\\" + name);
+  } while (FindNextFileW(listing, &found));
+  FindClose(listing);
+}
+
+// The move across volumes, which MoveFileExW makes only for files and then
+// under the target's own name: copy beside the target under a name of its
+// own, flush, rename the copy into place, then delete the source. A copy that
+// fails is removed again, so the target is never left half-written.
+bool copy_then_delete(const std::filesystem::path& from, const std::filesystem::path& to) {
+  static std::atomic<unsigned> counter{0};
+  const std::wstring own = temporary_prefix(to) + std::to_wstring(GetCurrentProcessId()) + L"-";
+  remove_stale_copies(to, own);
+  const std::filesystem::path temporary = to.parent_path() / (own + std::to_wstring(counter++));
+  const bool placed = copy_tree(from.native(), temporary.native()) &&
+                      (is_regular_entry(temporary) || !flush_tree(temporary)) &&
+                      MoveFileExW(temporary.c_str(), to.c_str(),
+                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
+  if (!placed) {
+    remove_tree(temporary);
+    return false;
+  }
+  // The item now stands at `to`; a source that cannot be deleted stays behind.
+  remove_tree(from);
+  return true;
+}
+
 }  // namespace
 
 bool move_once(const std::filesystem::path& from, const std::filesystem::path& to) {
   if (!moves_as_itself(from)) return false;
-  // Write-through makes a move across volumes flush its copy before it
-  // deletes the source; a rename within a volume is committed by the run's
-  // later flush of the folders.
-  return MoveFileExW(from.c_str(), to.c_str(),
-                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_COPY_ALLOWED | MOVEFILE_WRITE_THROUGH) !=
-         0;
+  // A rename within a volume is committed by the run's later flush of the
+  // folders.
+  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return true;
+  }
+  return GetLastError() == ERROR_NOT_SAME_DEVICE && copy_then_delete(from, to);
 }
 
 // A reparse point, even a cloud placeholder of a file, is not taken for a

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "e2e/payload_fixture.h"
+#include "support/fault_support.h"
 
 namespace zrk {
 namespace {
@@ -91,6 +92,22 @@ TEST_P(SwapOnEveryHost, AnUpdateReplacesAndAddsPayloadItemsAndLeavesTheRestAlone
 
   EXPECT_EQ(read_file(install_ / ".update" / "applied.ok"), "applied update-7.tar.gz\n");
   EXPECT_FALSE(stdfs::exists(install_ / ".update" / "staging"));
+  EXPECT_FALSE(stdfs::exists(install_ / ".update" / "backup"));
+  EXPECT_TRUE(game_started_in_install());
+}
+
+// ".update" on a file system of its own, as a junction to another volume
+// makes it: no link can be made into the backup, and every move copies beside
+// its target, flushes and renames, files and folders alike.
+TEST_P(SwapOnEveryHost, AnUpdateFolderOnAnotherVolumeStillApplies) {
+  const std::string archive = text(pack_update("update-7.tar.gz", kUpdate));
+  test::ScopedTmpfs own(install_ / ".update", 16 << 20);
+  ASSERT_TRUE(own.active());
+  same_file_system_ = install_ / ".update";
+  EXPECT_EQ(run_host(args(archive)), 0);
+
+  EXPECT_EQ(installed_tree(), updated_tree());
+  EXPECT_EQ(log(), applied_log(archive, kUpdate));
   EXPECT_FALSE(stdfs::exists(install_ / ".update" / "backup"));
   EXPECT_TRUE(game_started_in_install());
 }
