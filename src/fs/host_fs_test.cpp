@@ -158,6 +158,7 @@ TEST_F(HostFsTest, EveryOperationRefusesPathsThatAreNotUtf8) {
 
 // The one slow test: 20 attempts with 250 ms after each, the last included.
 TEST_F(HostFsTest, RenameThatNeverSucceedsGivesUpAfterTwentyAttempts) {
+  fs = make_host_fs();
   const Clock::time_point start = Clock::now();
   EXPECT_FALSE(fs->rename(at("missing"), at("target")));
   const double elapsed = seconds_since(start);
@@ -167,6 +168,7 @@ TEST_F(HostFsTest, RenameThatNeverSucceedsGivesUpAfterTwentyAttempts) {
 }
 
 TEST_F(HostFsTest, RenameRetriesUntilTheSourceAppears) {
+  fs = make_host_fs();
   std::thread late_writer([this] {
     std::this_thread::sleep_for(std::chrono::milliseconds(350));
     write_file(dir / "partial", "arrived late");

@@ -1,5 +1,6 @@
 // What the host file system tests share: a scoped temporary folder and the
-// host's ZrkUpdFs.
+// host's ZrkUpdFs, which here does not pause between attempts; the tests of
+// the pause make their own.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -18,7 +19,7 @@ class HostFsTest : public ::testing::Test {
   std::string at(const std::string& name) const { return (dir / name).u8string(); }
 
   test::TempDir dir;
-  std::unique_ptr<ZrkUpdFs> fs = make_host_fs();
+  std::unique_ptr<ZrkUpdFs> fs = make_host_fs(std::chrono::milliseconds(0));
 };
 
 using Clock = std::chrono::steady_clock;

@@ -26,15 +26,14 @@ TEST_F(HostFsTest, RenameOfAFileHeldOpenFailsAfterEveryAttempt) {
   write_file(dir / "held.pak", "held");
   const HANDLE handle = hold_open(dir / "held.pak");
   ASSERT_NE(handle, INVALID_HANDLE_VALUE);
-  const Clock::time_point start = Clock::now();
   EXPECT_FALSE(fs->rename(at("held.pak"), at("moved.pak")));
-  EXPECT_GE(seconds_since(start), 4.95);
   CloseHandle(handle);
   EXPECT_EQ(read_file(dir / "held.pak"), "held");
   EXPECT_FALSE(std::filesystem::exists(dir / "moved.pak"));
 }
 
 TEST_F(HostFsTest, RenameGoesThroughOnceTheHolderLetsGo) {
+  fs = make_host_fs();
   write_file(dir / "held.pak", "held");
   write_file(dir / "old.pak", "replaced");
   const HANDLE handle = hold_open(dir / "held.pak");
