@@ -23,8 +23,8 @@ struct TreeRemoval {
 // counts as absent.
 bool entry_exists(const std::filesystem::path& path);
 
-// Removes `path` and everything below it. A link (on Windows, any reparse
-// point) is removed as itself and its target is never entered; a read-only
+// Removes `path` and everything below it. A link (on Windows, a reparse
+// point whose tag stands for another name) is removed as itself and its target is never entered; a read-only
 // entry is removed like any other. Goes on past a failure, so everything that
 // can go does; visits each entry once and never retries. A host may share
 // the folders between two threads; the report is the same whichever thread
