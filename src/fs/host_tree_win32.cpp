@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "fs/host_tree.h"
 #include "fs/link_guard_win32.h"
 
@@ -167,6 +168,14 @@ bool remove_entry(const std::wstring& path, TreeRemoval* result) {
 
 bool entry_exists(const stdfs::path& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::error_code list_folder_names(const stdfs::path& folder, std::vector<std::string>* names) {
+  std::vector<std::wstring> wide;
+  const DWORD error = list_names(folder.native(), &wide);
+  for (const std::wstring& name : wide) names->push_back(to_utf8(stdfs::path(name)));
+  if (error == ERROR_SUCCESS) return {};
+  return {static_cast<int>(error), std::system_category()};
 }
 
 TreeRemoval remove_tree(const stdfs::path& path) {
