@@ -183,9 +183,9 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
 }
 
 int run_update(const std::vector<std::string>& args) {
+  // A bad command line leaves no trace, so its text has nowhere to go.
   UpdateOptions options;
-  std::string error;
-  if (!parse_options(args, &options, &error)) return kExitBadCommandLine;
+  if (!parse_options(args, &options, nullptr)) return kExitBadCommandLine;
 
   const std::filesystem::path update_dir =
       from_utf8(join_path(absolute_path_text(to_utf8(options.install)), ".update"));
