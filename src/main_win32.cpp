@@ -1,9 +1,9 @@
 // zrk-update's entry on Windows: a GUI-subsystem program with no window.
 #include <windows.h>
 
-#include "driver/arguments.h"
+#include "driver/arguments_win32.h"
 #include "driver/update_run.h"
 
 int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
-  return zrk::run_update(zrk::utf8_arguments());
+  return zrk::run_update(zrk::utf8_arguments(GetCommandLineW()));
 }

@@ -35,10 +35,26 @@ check_shipped() {  # EXE SUBSYSTEM
   echo "$2 subsystem; DLLs: $dlls; long-path aware; $(stat -c %s "$exe") bytes"
 }
 
+# The C runtime's path functions refuse the long path form ("\\?\") that
+# every path takes, and their folder listing cuts paths at 260 characters, so
+# the programs go through Win32 alone. Opening a stream stays (_wfsopen, and
+# the libraries' own opens): those reach CreateFileW with the path unchanged.
+check_win32_only() {  # EXE
+  local name crt
+  name=$(basename "$1")
+  crt=$(x86_64-w64-mingw32-objdump -p "$1" |
+    awk '/DLL Name:/ { crt = tolower($3) == "msvcrt.dll"; next } crt && NF >= 3 { print $3 }' |
+    grep -Ex '_?w?(stat|findfirst|findnext|mkdir|rmdir|chmod|chdir|fullpath|utime|access|unlink|remove|rename|opendir|readdir)(32|64|i64|32i64|64i32)?' |
+    sort -u | tr '\n' ' ') || true
+  [ -z "$crt" ] || { echo "$name imports C runtime path functions: $crt" >&2; exit 1; }
+  echo "$name: no C runtime path function besides the stream opens"
+}
+
 echo "== what ships: zrk-update.exe =="
 # A GUI-subsystem program, run as the invoker, with its version record.
 exe=$out/zrk-update.exe
 check_shipped "$exe" GUI
+check_win32_only "$exe"
 for text in 'level="asInvoker"' 'supportedOS Id="{8e0f7a12'; do
   grep -qaF "$text" "$exe" || { echo "the manifest lacks $text" >&2; exit 1; }
 done
@@ -49,6 +65,7 @@ echo "== what ships for publishers: zrk-pack.exe =="
 # library can pass MAX_PATH.
 exe=$out/zrk-pack.exe
 check_shipped "$exe" CUI
+check_win32_only "$exe"
 
 echo "== Windows unit tests under Wine =="
 (cd "$out" && ctest --output-on-failure -j "$(nproc)")

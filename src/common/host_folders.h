@@ -14,6 +14,10 @@ namespace zrk {
 // something else stands there.
 std::error_code make_folders(const std::filesystem::path& path);
 
+// Empty when `path`, read through links, is a folder; not_a_directory when
+// something else stands there; otherwise the host's error.
+std::error_code check_folder(const std::filesystem::path& path);
+
 // True when `path`, read through links, is a regular file. False for a folder,
 // a missing entry, and an entry whose status cannot be read.
 bool is_file_at(const std::filesystem::path& path);

@@ -1,5 +1,5 @@
 // CreateDirectoryW from the first missing folder down, and a handle opened
-// through links for the file test.
+// through links for the folder and file tests.
 #include <windows.h>
 
 #include <string>
@@ -28,6 +28,20 @@ DWORD create_folder(const std::wstring& folder) {
   return CreateDirectoryW(folder.c_str(), nullptr) ? ERROR_SUCCESS : GetLastError();
 }
 
+// The attributes of what `path` leads to, links followed: ERROR_SUCCESS or
+// the error of the open.
+DWORD attributes_through_links(const std::filesystem::path& path, DWORD* attributes) {
+  const HANDLE entry =
+      CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (entry == INVALID_HANDLE_VALUE) return GetLastError();
+  BY_HANDLE_FILE_INFORMATION info{};
+  const DWORD error = GetFileInformationByHandle(entry, &info) ? ERROR_SUCCESS : GetLastError();
+  CloseHandle(entry);
+  *attributes = info.dwFileAttributes;
+  return error;
+}
+
 }  // namespace
 
 std::error_code make_folders(const std::filesystem::path& path) {
@@ -40,16 +54,19 @@ std::error_code make_folders(const std::filesystem::path& path) {
   return std::error_code(static_cast<int>(error), std::system_category());
 }
 
+std::error_code check_folder(const std::filesystem::path& path) {
+  DWORD attributes = 0;
+  if (const DWORD error = attributes_through_links(path, &attributes)) {
+    return {static_cast<int>(error), std::system_category()};
+  }
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return {};
+  return std::make_error_code(std::errc::not_a_directory);
+}
+
 bool is_file_at(const std::filesystem::path& path) {
-  const HANDLE entry =
-      CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                  OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (entry == INVALID_HANDLE_VALUE) return false;
-  BY_HANDLE_FILE_INFORMATION info{};
-  const bool file = GetFileInformationByHandle(entry, &info) &&
-                    (info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
-  CloseHandle(entry);
-  return file;
+  DWORD attributes = 0;
+  return attributes_through_links(path, &attributes) == ERROR_SUCCESS &&
+         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
 }
 
 }  // namespace zrk

@@ -31,12 +31,21 @@ char32_t fold_case(char32_t code_point);
 // surrogate on Windows, invalid UTF-8 on POSIX).
 std::string to_utf8(const std::filesystem::path& path);
 
-// UTF-8 to platform path. On Windows an absolute path takes the long path form
-// ("\\?\C:\..." or "\\?\UNC\server\share\..."), with "/" turned into "\" and
-// "." and ".." resolved, since that form is passed on unnormalised; so no call
-// meets the 260-character limit. Strict: throws std::system_error for bytes
-// that are not valid UTF-8, so a name gets the same verdict on every host.
+// UTF-8 to platform path. On Windows a path that names its drive or root
+// ("C:\...", "C:...", "\...", "\\server\share\...") takes the long path form
+// ("\\?\C:\..." or "\\?\UNC\server\share\..."), made absolute, with "/" turned
+// into "\" and "." and ".." resolved, since that form is passed on
+// unnormalised; so no call meets the 260-character limit. A relative path
+// stays relative: it may be a name to append to a folder. Strict: throws
+// std::system_error for bytes that are not valid UTF-8, so a name gets the
+// same verdict on every host.
 std::filesystem::path from_utf8(std::string_view text);
+
+// A whole path as written by the user, in the form the run works on. On
+// Windows it is made absolute against the current folder, so that from_utf8
+// gives it the long path form too (a relative path would otherwise meet the
+// 260-character limit); elsewhere it is `text` itself. Throws as from_utf8.
+std::string absolute_path_text(std::string_view text);
 
 // Removes every trailing "/" and "\" of `folder`, then appends one "/" and
 // `name`. Nothing else is normalised; an empty folder gives "/" + name.

@@ -27,4 +27,9 @@ std::filesystem::path from_utf8(std::string_view text) {
   return std::filesystem::path(std::string(text));
 }
 
+std::string absolute_path_text(std::string_view text) {
+  require_utf8(text);
+  return std::string(text);
+}
+
 }  // namespace zrk

@@ -1,9 +1,12 @@
 // The long path form that from_utf8 gives absolute paths, and its way back.
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
+#include <vector>
 
 #include "common/text.h"
+#include "driver/arguments_win32.h"
 
 namespace zrk {
 namespace {
@@ -26,11 +29,56 @@ TEST(LongPathForm, AbsolutePathsTakeItNormalisedAndComeBackWithoutIt) {
       {"u.tgz", L"u.tgz", "u.tgz"},
       {"dl/../u.zip", L"dl/../u.zip", "dl/../u.zip"},
       {"\\\\.\\pipe\\x", L"\\\\.\\pipe\\x", "\\\\.\\pipe\\x"},
+      {"C:Games/ZR", L"\\\\?\\C:\\Games\\ZR", "C:\\Games\\ZR"},
   };
   for (const auto& c : kCases) {
     const std::filesystem::path path = from_utf8(c.text);
     EXPECT_EQ(path.native(), c.platform) << c.text;
     EXPECT_EQ(to_utf8(path), c.back) << c.text;
+  }
+}
+
+// A path written relative to the current folder is made absolute before it
+// takes the long form, however long it is.
+TEST(LongPathForm, WholeRelativePathsAreMadeAbsoluteFirst) {
+  wchar_t current[MAX_PATH];
+  const DWORD length = GetCurrentDirectoryW(MAX_PATH, current);
+  ASSERT_GT(length, 0u);
+  ASSERT_LT(length, static_cast<DWORD>(MAX_PATH));
+  const std::string here = to_utf8(std::filesystem::path(current));
+  const std::string deep = std::string(150, 'a') + "/" + std::string(150, 'b');
+  const struct {
+    std::string text;
+    std::string absolute;
+  } kCases[] = {
+      {".", here},
+      {"dl/../u.zip", here + "\\u.zip"},
+      {deep, here + "\\" + std::string(150, 'a') + "\\" + std::string(150, 'b')},
+      {"C:\\Games\\ZR", "C:\\Games\\ZR"},
+  };
+  for (const auto& c : kCases) {
+    const std::string text = absolute_path_text(c.text);
+    EXPECT_EQ(text, c.absolute) << c.text;
+    const std::wstring platform = from_utf8(text).native();
+    EXPECT_EQ(platform.compare(0, 4, L"\\\\?\\"), 0) << c.text;
+  }
+}
+
+// Each argument converts on its own; one that cannot keeps its place, empty.
+TEST(CommandLine, ArgumentsThatDoNotConvertBecomeEmpty) {
+  const struct {
+    std::wstring line;
+    std::vector<std::string> args;
+  } kCases[] = {
+      {L"zrk-update --install \"C:\\Z\u00e9 R\" --pid 5",
+       {"zrk-update", "--install", "C:\\Z\xC3\xA9 R", "--pid", "5"}},
+      {L"zrk-update --install C:\\Z\xD800 --pid 5", {"zrk-update", "--install", "", "--pid", "5"}},
+      {L"zrk-update --install C:\\\xDC00Z --pid 5", {"zrk-update", "--install", "", "--pid", "5"}},
+      {L"zrk-update --install C:\\\xD83D\xDE00 \"\"",
+       {"zrk-update", "--install", "C:\\\xF0\x9F\x98\x80", ""}},
+  };
+  for (const auto& c : kCases) {
+    EXPECT_EQ(utf8_arguments(c.line.c_str()), c.args) << c.args[2];
   }
 }
 

@@ -11,7 +11,4 @@ namespace zrk {
 // From a C argument vector whose elements are meant to be UTF-8.
 std::vector<std::string> utf8_arguments(int argc, char** argv);
 
-// From the process command line (Windows: split by the system's own rules).
-std::vector<std::string> utf8_arguments();
-
 }  // namespace zrk

@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <utility>
 
 #include "common/text.h"
 
@@ -26,6 +27,12 @@ bool parse_pid(const std::string& text, std::int32_t* pid) {
   return true;
 }
 
+// False, with `text` in `error` for a caller that wants it.
+bool fail(std::string* error, std::string text) {
+  if (error != nullptr) *error = std::move(text);
+  return false;
+}
+
 }  // namespace
 
 bool parse_options(const std::vector<std::string>& args, UpdateOptions* options,
@@ -40,12 +47,10 @@ bool parse_options(const std::vector<std::string>& args, UpdateOptions* options,
     } else if (name == "--relaunch") {
       target = &options->relaunch;
     } else if (name != "--pid") {
-      *error = "unknown argument " + name;
-      return false;
+      return fail(error, "unknown argument " + name);
     }
     if (i + 1 >= args.size()) {
-      *error = "missing value for " + name;
-      return false;
+      return fail(error, "missing value for " + name);
     }
     const std::string& value = args[i + 1];
     if (target != nullptr) {
@@ -54,14 +59,12 @@ bool parse_options(const std::vector<std::string>& args, UpdateOptions* options,
       // repeats it, and the relaunch starts the program as the caller named it.
       *target = is_valid_utf8(value) ? std::filesystem::u8path(value) : std::filesystem::path();
     } else if (!parse_pid(value, &options->pid)) {
-      *error = "not a process id: " + value;
-      return false;
+      return fail(error, "not a process id: " + value);
     }
   }
   if (options->install.empty() || options->archive.empty() || options->relaunch.empty() ||
       options->pid < 1) {
-    *error = kUsage;
-    return false;
+    return fail(error, kUsage);
   }
   return true;
 }

@@ -20,7 +20,8 @@ inline constexpr char kUsage[] =
 
 // Fills `options` from the UTF-8 argument list (element 0, the program, is not
 // looked at). Returns true when all four options are present and valid;
-// otherwise false with `error` set to the usage line or the first failure.
+// otherwise false with `error` (unless null) set to the usage line or the
+// first failure.
 // Paths are kept exactly as written.
 bool parse_options(const std::vector<std::string>& args, UpdateOptions* options,
                    std::string* error);

@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <filesystem>
+#include <system_error>
 
 namespace zrk {
 
@@ -16,7 +17,9 @@ bool wait_for_game(std::FILE* log, std::int32_t pid, int limit_ms = kGameWaitSec
 
 // Starts `relaunch` with no arguments in the folder `install`, with the
 // updater's environment and none of its open files, and does not wait for it.
-// True when the system created the process.
-bool start_program(const std::filesystem::path& relaunch, const std::filesystem::path& install);
+// Empty when the system created the process; filename_too_long when `install`
+// is deeper than the host can start a program in; otherwise the host's error.
+std::error_code start_program(const std::filesystem::path& relaunch,
+                              const std::filesystem::path& install);
 
 }  // namespace zrk

@@ -107,22 +107,25 @@ bool wait_for_game(std::FILE* log, std::int32_t pid, int limit_ms) {
   return ended || give_up_still_running(log, pid, limit_ms);
 }
 
-bool start_program(const std::filesystem::path& relaunch, const std::filesystem::path& install) {
+std::error_code start_program(const std::filesystem::path& relaunch,
+                              const std::filesystem::path& install) {
   // The child changes into the install folder before exec, so a relative
   // program path is fixed against the updater's own folder first.
   std::error_code ec;
   const std::string program = std::filesystem::absolute(relaunch, ec).string();
-  if (ec) return false;
+  if (ec) return ec;
 
   posix_spawn_file_actions_t actions;
-  if (posix_spawn_file_actions_init(&actions) != 0) return false;
-  bool ready = posix_spawn_file_actions_addchdir_np(&actions, install.c_str()) == 0 &&
-               posix_spawn_file_actions_addclosefrom_np(&actions, 3) == 0;
+  int error = posix_spawn_file_actions_init(&actions);
+  if (error != 0) return {error, std::generic_category()};
+  error = posix_spawn_file_actions_addchdir_np(&actions, install.c_str());
+  if (error == 0) error = posix_spawn_file_actions_addclosefrom_np(&actions, 3);
   pid_t child = -1;
   char* argv[] = {const_cast<char*>(program.c_str()), nullptr};
-  ready = ready && posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environ) == 0;
+  if (error == 0) error = posix_spawn(&child, program.c_str(), &actions, nullptr, argv, environ);
   posix_spawn_file_actions_destroy(&actions);
-  return ready;
+  if (error == 0) return {};
+  return {error, std::generic_category()};
 }
 
 }  // namespace zrk

@@ -166,7 +166,7 @@ class StartProgram : public ::testing::Test {
 
 TEST_F(StartProgram, StartsInTheInstallFolderFromAPathWithBlanks) {
   std::filesystem::create_directories(install_);
-  ASSERT_TRUE(start_program(make_game("my games/Z Ravelkin.sh"), install_));
+  ASSERT_EQ(start_program(make_game("my games/Z Ravelkin.sh"), install_), std::error_code());
   ASSERT_TRUE(test::wait_for_file(record_));
   test::wait_for_file(record_.string() + ".never", 0.2);  // let the shell finish writing
   EXPECT_EQ(test::read_file(record_), install_.string() + "\n");
@@ -179,16 +179,16 @@ TEST_F(StartProgram, ResolvesARelativePathAgainstTheUpdatersFolderNotTheInstallF
   const std::filesystem::path relative =
       std::filesystem::relative(game, std::filesystem::current_path());
   ASSERT_TRUE(relative.is_relative());
-  ASSERT_TRUE(start_program(relative, install_));
+  ASSERT_EQ(start_program(relative, install_), std::error_code());
   EXPECT_TRUE(test::wait_for_file(record_));
 }
 
 TEST_F(StartProgram, FailsForAProgramThatCannotBeExecuted) {
   std::filesystem::create_directories(install_);
   test::write_file(dir_ / "plain.txt", "not a program");
-  EXPECT_FALSE(start_program(dir_ / "missing.exe", install_));
-  EXPECT_FALSE(start_program(dir_ / "plain.txt", install_));
-  EXPECT_FALSE(start_program(make_game("game.sh"), dir_ / "no such folder"));
+  EXPECT_NE(start_program(dir_ / "missing.exe", install_), std::error_code());
+  EXPECT_NE(start_program(dir_ / "plain.txt", install_), std::error_code());
+  EXPECT_NE(start_program(make_game("game.sh"), dir_ / "no such folder"), std::error_code());
 }
 
 }  // namespace

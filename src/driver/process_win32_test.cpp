@@ -102,11 +102,11 @@ TEST_F(ProcessWin32, TheRelaunchRunsInTheInstallFolderWhateverItsName) {
   const stdfs::path game = game_dir / "Z-Ravelkin game.exe";
   stdfs::copy_file(helper_program(L"record-start.exe"), game);
 
-  ASSERT_TRUE(start_program(game, install));
+  ASSERT_EQ(start_program(game, install), std::error_code());
   ASSERT_TRUE(test::wait_for_file(game_dir / "started.txt", 10.0));
   Sleep(100);  // the record is closed right after it appears
   EXPECT_EQ(test::read_file(game_dir / "started.txt"), install.u8string());
-  EXPECT_FALSE(start_program(game_dir / "missing.exe", install));
+  EXPECT_NE(start_program(game_dir / "missing.exe", install), std::error_code());
 }
 
 }  // namespace

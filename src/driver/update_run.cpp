@@ -31,24 +31,36 @@ std::string archive_file_name(const std::string& archive_text) {
   return cut == std::string::npos ? archive_text : archive_text.substr(cut + 1);
 }
 
+// A work folder: its text as the log shows it, which follows the install
+// folder as written, and the path the run works on.
+struct WorkFolder {
+  std::string shown;
+  std::string at;
+};
+
+WorkFolder work_folder(const std::string& install, const std::string& install_at,
+                       const char* below) {
+  return {join_path(install, below), join_path(install_at, below)};
+}
+
 // Windows cannot delete a running program's file, so when the update brought
 // a new updater, the one running now stays in the backup until the next run.
-bool only_the_running_updater_left(const TreeRemoval& removal, const std::string& backup) {
+bool only_the_running_updater_left(const TreeRemoval& removal, const WorkFolder& backup) {
   return removal.left.size() == 1 &&
-         removal.left.front() == from_utf8(join_path(backup, updater_exe_name()));
+         removal.left.front() == from_utf8(join_path(backup.at, updater_exe_name()));
 }
 
 // Removes a work folder after the update; what stays is logged, and the run
 // goes on.
-void remove_work_folder(std::FILE* log, const std::string& folder, const std::string& backup) {
-  const TreeRemoval removal = remove_tree(from_utf8(folder));
+void remove_work_folder(std::FILE* log, const WorkFolder& folder, const WorkFolder& backup) {
+  const TreeRemoval removal = remove_tree(from_utf8(folder.at));
   if (!removal.error) return;
-  if (folder == backup && only_the_running_updater_left(removal, backup)) {
+  if (folder.at == backup.at && only_the_running_updater_left(removal, backup)) {
     log_line(log, "zrk-update: the previous updater stays in %s until the next update",
-             backup.c_str());
+             backup.shown.c_str());
     return;
   }
-  log_line(log, "zrk-update: could not remove %s: %s", folder.c_str(),
+  log_line(log, "zrk-update: could not remove %s: %s", folder.shown.c_str(),
            removal.error.message().c_str());
 }
 
@@ -65,9 +77,16 @@ bool write_marker(const std::filesystem::path& marker, const std::string& archiv
 
 // After the swap a folder whose entries did not reach the device is only
 // reported: the update has been made and stands.
-void flush_swapped_folder(std::FILE* log, const std::string& folder) {
-  if (const std::error_code ec = flush_folder(from_utf8(folder))) {
-    log_line(log, "zrk-update: could not flush %s: %s", folder.c_str(), ec.message().c_str());
+void flush_swapped_folder(std::FILE* log, const WorkFolder& folder) {
+  if (const std::error_code ec = flush_folder(from_utf8(folder.at))) {
+    log_line(log, "zrk-update: could not flush %s: %s", folder.shown.c_str(), ec.message().c_str());
+  }
+}
+
+// Why the game cannot start where no system error says it.
+void log_start_error(std::FILE* log, std::error_code ec, const std::string& install) {
+  if (ec == std::errc::filename_too_long) {
+    log_line(log, "zrk-update: %s is too deep a folder to start a program in", install.c_str());
   }
 }
 
@@ -78,9 +97,11 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
   const std::string install = to_utf8(options.install);
   const std::string archive = to_utf8(options.archive);
   const std::string relaunch = to_utf8(options.relaunch);
-  const std::string staging = join_path(install, ".update/staging");
-  const std::string backup = join_path(install, ".update/backup");
-  const std::filesystem::path staging_path = from_utf8(staging);
+  // The log shows the paths as written; the work goes on their absolute form.
+  const std::string install_at = absolute_path_text(install);
+  const WorkFolder staging = work_folder(install, install_at, ".update/staging");
+  const WorkFolder backup = work_folder(install, install_at, ".update/backup");
+  const std::filesystem::path staging_path = from_utf8(staging.at);
 
   log_line(log, "zrk-update: install %s", install.c_str());
   log_line(log, "zrk-update: archive %s", archive.c_str());
@@ -94,17 +115,18 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
 
   const TreeRemoval cleared = remove_tree(staging_path);
   if (cleared.error) {
-    log_line(log, "zrk-update: cannot clear %s: %s", staging.c_str(),
+    log_line(log, "zrk-update: cannot clear %s: %s", staging.shown.c_str(),
              cleared.error.message().c_str());
     return kExitCannotWrite;
   }
   if (const std::error_code ec = make_folders(staging_path)) {
-    log_line(log, "zrk-update: cannot create %s: %s", staging.c_str(), ec.message().c_str());
+    log_line(log, "zrk-update: cannot create %s: %s", staging.shown.c_str(), ec.message().c_str());
     return kExitCannotWrite;
   }
 
   Messages messages;
-  const ExtractStatus extracted = extract_archive(archive, staging, &messages);
+  // The archive goes as written: the readers name it in their lines.
+  const ExtractStatus extracted = extract_archive(archive, staging.at, &messages);
   log_messages(log, messages);
   if (extracted != kExtracted) {
     log_line(log, "zrk-update: the archive was refused, the install folder is unchanged");
@@ -112,12 +134,13 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
   }
   // Every staged byte is on the device before the first move, so no cut can
   // leave an empty file where the game's was.
-  if (const std::error_code failed = flush_tree(staging_path)) {
-    log_line(log, "zrk-update: cannot write %s", staging.c_str());
+  // A staging folder that cannot be listed is as unusable as one that cannot
+  // be flushed; an empty listing would read as an archive without the game.
+  std::vector<std::string> staged_names;
+  if (flush_tree(staging_path) || list_folder_names(staging_path, &staged_names)) {
+    log_line(log, "zrk-update: cannot write %s", staging.shown.c_str());
     return kExitCannotWrite;
   }
-
-  const std::vector<std::string> staged_names = list_dir_names(staging_path);
   if (!holds_game_program(staging_path, staged_names)) {
     log_line(log, "zrk-update: the archive holds no %s, the install folder is unchanged",
              game_exe_name());
@@ -128,39 +151,44 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
   const std::unique_ptr<ZrkUpdFs> fs = make_host_fs();
   messages.clear();
   SwapOutcome outcome;
-  swap_payload(&outcome, fs.get(), install, staging, backup, staged_names, &messages);
+  swap_payload(&outcome, fs.get(), install_at, staging.at, backup.at, staged_names, &messages);
   log_messages(log, messages);
   if (outcome.status != kSwapOk) {
     log_line(log, "zrk-update: the swap failed at %s and the rollback is %s",
              outcome.failed_at.c_str(), outcome.rollback_complete ? "complete" : "INCOMPLETE");
-    if (start_program(options.relaunch, options.install)) return kExitSwapFailed;
+    const std::error_code ec = start_program(options.relaunch, options.install);
+    if (!ec) return kExitSwapFailed;
+    log_start_error(log, ec, install);
     log_line(log, "zrk-update: could not start %s after the rollback", relaunch.c_str());
     return kExitCannotWrite;
   }
 
-  flush_swapped_folder(log, install);
+  flush_swapped_folder(log, {install, install_at});
   flush_swapped_folder(log, backup);
   const std::filesystem::path marker = update_dir / "applied.ok";
   if (!write_marker(marker, archive)) {
     log_line(log, "zrk-update: cannot write %s", to_utf8(marker).c_str());
     return kExitCannotWrite;
   }
-  flush_swapped_folder(log, to_utf8(update_dir));
+  flush_swapped_folder(log, {to_utf8(update_dir), to_utf8(update_dir)});
 
-  for (const std::string& folder : {staging, backup}) remove_work_folder(log, folder, backup);
+  for (const WorkFolder& folder : {staging, backup}) remove_work_folder(log, folder, backup);
 
   log_line(log, "zrk-update: update applied, starting %s", relaunch.c_str());
-  if (start_program(options.relaunch, options.install)) return kExitApplied;
+  const std::error_code ec = start_program(options.relaunch, options.install);
+  if (!ec) return kExitApplied;
+  log_start_error(log, ec, install);
   log_line(log, "zrk-update: could not start %s", relaunch.c_str());
   return kExitCannotWrite;
 }
 
 int run_update(const std::vector<std::string>& args) {
+  // A bad command line leaves no trace, so its text has nowhere to go.
   UpdateOptions options;
-  std::string error;
-  if (!parse_options(args, &options, &error)) return kExitBadCommandLine;
+  if (!parse_options(args, &options, nullptr)) return kExitBadCommandLine;
 
-  const std::filesystem::path update_dir = from_utf8(to_utf8(options.install)) / ".update";
+  const std::filesystem::path update_dir =
+      from_utf8(join_path(absolute_path_text(to_utf8(options.install)), ".update"));
   make_folders(update_dir);
   SharedFile log = open_update_log(update_dir);
   if (log == nullptr) return kExitCannotWrite;

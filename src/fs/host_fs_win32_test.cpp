@@ -9,6 +9,7 @@
 #include <thread>
 
 #include "fs/host_fs_test.h"
+#include "fs/link_guard_win32.h"
 
 namespace zrk {
 namespace {
@@ -69,6 +70,31 @@ TEST_F(HostFsTest, RemoveAllTakesWhatItCanPastAFileHeldOpen) {
   EXPECT_EQ(test::snapshot_tree(dir / "tree"),
             (std::map<std::string, std::string>{{"m", "dir"}, {"m/held", "file:cannot go"}}));
   EXPECT_TRUE(fs->remove_all(at("tree")));
+}
+
+// Only a tag that stands for another name keeps a walk out; OneDrive's
+// placeholders and the other filter tags are folders with children.
+TEST(ReparseTag, OnlyNameSurrogatesAreLinks) {
+  const struct {
+    const char* what;
+    DWORD tag;
+    bool link;
+  } kTags[] = {
+      {"symbolic link", 0xA000000C, true},
+      {"junction or mount point", 0xA0000003, true},
+      {"WSL symbolic link", 0xA000001D, true},
+      {"container layer link", 0xA0000027, true},
+      {"cloud files", 0x9000001A, false},
+      {"cloud files, provider 1", 0x9000101A, false},
+      {"cloud files, provider 15", 0x9000F01A, false},
+      {"OneDrive (older)", 0x80000021, false},
+      {"deduplication", 0x80000013, false},
+      {"app execution alias", 0x8000001B, false},
+      {"container layer", 0x80000018, false},
+      {"container layer 1", 0x90001018, false},
+      {"projected file system", 0x9000001C, false},
+  };
+  for (const auto& row : kTags) EXPECT_EQ(is_link_tag(row.tag), row.link) << row.what;
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <filesystem>
+#include <string>
 #include <system_error>
 #include <vector>
 
@@ -23,14 +24,19 @@ struct TreeRemoval {
 // counts as absent.
 bool entry_exists(const std::filesystem::path& path);
 
-// Removes `path` and everything below it. A link (on Windows, any reparse
-// point) is removed as itself and its target is never entered; a read-only
-// entry is removed like any other. Goes on past a failure, so everything that
-// can go does; visits each entry once and never retries. A host may share
-// the folders between two threads; the report is the same whichever thread
-// removed what. A missing path is
-// success with nothing removed. An entry that a delete reported gone but that
-// still stands counts as left.
+// Appends to `names` the UTF-8 names of the entries directly in `folder`, in
+// the host listing's order, hidden ones included, "." and ".." left out. An
+// empty folder lists nothing, whatever the file system answers for it. The
+// host's error when the folder cannot be listed to its end.
+std::error_code list_folder_names(const std::filesystem::path& folder,
+                                  std::vector<std::string>* names);
+
+// Removes `path` and everything below it. A link (on Windows, a reparse
+// point whose tag stands for another name) is removed as itself and its target is never entered; a
+// read-only entry is removed like any other. Goes on past a failure, so everything that can go
+// does; visits each entry once and never retries. A host may share the folders between two threads;
+// the report is the same whichever thread removed what. A missing path is success with nothing
+// removed. An entry that a delete reported gone but that still stands counts as left.
 TreeRemoval remove_tree(const std::filesystem::path& path);
 
 }  // namespace zrk

@@ -21,6 +21,7 @@
 #include <string>
 #include <thread>
 
+#include "common/text.h"
 #include "fs/host_tree.h"
 
 namespace zrk {
@@ -242,6 +243,19 @@ bool remove_at(int folder, const char* name, const stdfs::path& shown, TreeRemov
 bool entry_exists(const stdfs::path& path) {
   struct stat status {};
   return ::lstat(path.c_str(), &status) == 0;
+}
+
+std::error_code list_folder_names(const stdfs::path& folder, std::vector<std::string>* names) {
+  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return {errno, std::generic_category()};
+  std::vector<Listed> listed;
+  DIR* stream = nullptr;
+  const bool read = read_names(fd, &listed, &stream);
+  const int error = errno;
+  if (stream != nullptr) ::closedir(stream);
+  if (!read) return {error, std::generic_category()};
+  for (const Listed& entry : listed) names->push_back(to_utf8(entry.name));
+  return {};
 }
 
 TreeRemoval remove_tree(const stdfs::path& path) {

@@ -1,6 +1,7 @@
 // The tree walk on Windows. Every entry is opened as itself
-// (FILE_FLAG_OPEN_REPARSE_POINT), and a folder is entered only when it is no
-// reparse point, so a junction or folder link is removed as the link. Deletes
+// (FILE_FLAG_OPEN_REPARSE_POINT), and a folder is entered unless its reparse
+// tag makes it a link, so a junction or folder link is removed as the link
+// while a cloud placeholder folder is emptied like any other. Deletes
 // go through the open handle: first with POSIX semantics, which takes the name
 // away at once even while another process holds the file open with delete
 // sharing (a virus scanner, the search indexer), and which ignores the
@@ -11,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "common/text.h"
 #include "fs/host_tree.h"
 #include "fs/link_guard_win32.h"
 
@@ -52,7 +54,11 @@ DWORD list_names(const std::wstring& folder, std::vector<std::wstring>* names) {
   WIN32_FIND_DATAW found{};
   const HANDLE find = FindFirstFileExW(child_of(folder, L"*").c_str(), FindExInfoBasic, &found,
                                        FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) return GetLastError();
+  if (find == INVALID_HANDLE_VALUE) {
+    // Some file systems list no "." and "..", so an empty folder matches nothing.
+    const DWORD error = GetLastError();
+    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
+  }
   DWORD error = ERROR_SUCCESS;
   do {
     const std::wstring name = found.cFileName;
@@ -125,6 +131,24 @@ DWORD delete_entry(const std::wstring& path, DWORD attributes) {
   return ERROR_ACCESS_DENIED;
 }
 
+// True when the folder at `path` is to be emptied before it goes: it is no
+// link. A reparse point that does not open as itself (Wine's view of a Unix
+// link) counts as a link.
+bool is_folder_to_enter(const std::wstring& path, DWORD attributes) {
+  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return true;
+  const HANDLE entry = CreateFileW(
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (entry == INVALID_HANDLE_VALUE) return false;
+  FILE_ATTRIBUTE_TAG_INFO tag{};
+  const bool entered =
+      GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &tag, sizeof tag) &&
+      (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !is_link_tag(tag.ReparseTag);
+  CloseHandle(entry);
+  return entered;
+}
+
 bool remove_entry(const std::wstring& path, TreeRemoval* result) {
   const DWORD attributes = GetFileAttributesW(path.c_str());
   if (attributes == INVALID_FILE_ATTRIBUTES) {
@@ -133,9 +157,7 @@ bool remove_entry(const std::wstring& path, TreeRemoval* result) {
     note(result, path, error);
     return false;
   }
-  const bool is_folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 &&
-                         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0;
-  if (is_folder && !empty_folder(path, result)) return false;
+  if (is_folder_to_enter(path, attributes) && !empty_folder(path, result)) return false;
   const DWORD error = delete_entry(path, attributes);
   if (error == ERROR_SUCCESS) return true;
   note(result, path, error);
@@ -146,6 +168,14 @@ bool remove_entry(const std::wstring& path, TreeRemoval* result) {
 
 bool entry_exists(const stdfs::path& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::error_code list_folder_names(const stdfs::path& folder, std::vector<std::string>* names) {
+  std::vector<std::wstring> wide;
+  const DWORD error = list_names(folder.native(), &wide);
+  for (const std::wstring& name : wide) names->push_back(to_utf8(stdfs::path(name)));
+  if (error == ERROR_SUCCESS) return {};
+  return {static_cast<int>(error), std::system_category()};
 }
 
 TreeRemoval remove_tree(const stdfs::path& path) {

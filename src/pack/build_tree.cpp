@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "archive/member_path.h"
+#include "common/host_folders.h"
 #include "common/text.h"
 #include "pack/entry_kind.h"
 #include "swap/payload.h"
@@ -199,9 +200,7 @@ BuildScan scan_build_folder(const std::filesystem::path& root) {
   BuildScan scan;
   scan.tree.root = root;
   // The build folder itself may be reached through a link.
-  std::error_code error;
-  if (!std::filesystem::is_directory(root, error)) {
-    if (!error) error = std::make_error_code(std::errc::not_a_directory);
+  if (const std::error_code error = check_folder(root)) {
     scan.read_error = cannot_read(root, error);
     return scan;
   }

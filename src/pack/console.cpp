@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <mutex>
-#include <system_error>
+#include <string>
 #include <vector>
+
+#include "common/text.h"
+#include "fs/host_tree.h"
 
 namespace zrk {
 
@@ -12,18 +15,15 @@ namespace {
 std::mutex g_mutex;
 std::vector<std::filesystem::path> g_paths;
 
-bool is_sibling_copy(const std::filesystem::path& entry, const std::filesystem::path& path) {
-  const auto name = entry.filename().native();
-  const auto prefix = path.filename().native() + std::filesystem::path::value_type('.');
+bool is_sibling_copy(const std::string& name, const std::string& path_name) {
+  const std::string prefix = path_name + '.';
   return name.size() > prefix.size() && name.compare(0, prefix.size(), prefix) == 0;
 }
 
 // A folder that another thread still writes into may need a few attempts.
 void remove_whole(const std::filesystem::path& path) {
-  std::error_code error;
   for (int attempt = 0; attempt < 20; ++attempt) {
-    std::filesystem::remove_all(path, error);
-    if (!error) return;
+    if (!remove_tree(path).error) return;
   }
 }
 
@@ -41,12 +41,14 @@ void keep_on_interrupt(const std::filesystem::path& path) {
 
 void remove_path_and_copies(const std::filesystem::path& path) {
   remove_whole(path);
-  std::error_code error;
   const std::filesystem::path folder =
       path.has_parent_path() ? path.parent_path() : std::filesystem::path(".");
-  std::filesystem::directory_iterator it(folder, error);
-  for (; !error && it != std::filesystem::directory_iterator(); it.increment(error)) {
-    if (is_sibling_copy(it->path(), path)) remove_whole(it->path());
+  // What cannot be listed is left: the clean-up does what it can.
+  std::vector<std::string> names;
+  list_folder_names(folder, &names);
+  const std::string path_name = to_utf8(path.filename());
+  for (const std::string& name : names) {
+    if (is_sibling_copy(name, path_name)) remove_whole(folder / from_utf8(name));
   }
 }
 

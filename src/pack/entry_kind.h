@@ -12,7 +12,7 @@ namespace zrk {
 enum class EntryKind {
   kFile,
   kFolder,
-  kLink,     // a symbolic link, junction or other reparse point
+  kLink,     // a symbolic link, junction or mount point
   kSpecial,  // a device, FIFO or socket
   kUnreadable,
 };

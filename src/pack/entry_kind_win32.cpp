@@ -1,7 +1,8 @@
-// Windows: the attributes tell a reparse point (symbolic link, junction,
+// Windows: the listing's reparse tag tells a link (symbolic link, junction,
 // mount point) apart before anything follows it; devices show as such.
 #include <windows.h>
 
+#include "fs/link_guard_win32.h"
 #include "pack/entry_kind.h"
 
 namespace zrk {
@@ -12,8 +13,13 @@ std::error_code last_error() {
   return std::error_code(static_cast<int>(GetLastError()), std::system_category());
 }
 
-EntryKind kind_of(DWORD attributes) {
-  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) return EntryKind::kLink;
+// `tag` is the listing's reparse tag. A placeholder of a cloud folder or a
+// deduplicated file is what it holds; a listing without a tag (0 is no tag)
+// leaves a reparse point a link.
+EntryKind kind_of(DWORD attributes, DWORD tag) {
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && (tag == 0 || is_link_tag(tag))) {
+    return EntryKind::kLink;
+  }
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return EntryKind::kFolder;
   if ((attributes & FILE_ATTRIBUTE_DEVICE) != 0) return EntryKind::kSpecial;
   return EntryKind::kFile;
@@ -21,14 +27,14 @@ EntryKind kind_of(DWORD attributes) {
 
 // A listing carries a file's size as of its last change through that name,
 // which another hard link can leave stale, so a file is asked about itself.
-void look_at(const std::filesystem::path& path, FolderEntry* entry) {
+void look_at(const std::filesystem::path& path, DWORD tag, FolderEntry* entry) {
   WIN32_FILE_ATTRIBUTE_DATA info;
   if (!GetFileAttributesExW(path.c_str(), GetFileExInfoStandard, &info)) {
     entry->kind = EntryKind::kUnreadable;
     entry->error = last_error();
     return;
   }
-  entry->kind = kind_of(info.dwFileAttributes);
+  entry->kind = kind_of(info.dwFileAttributes, tag);
   if (entry->kind == EntryKind::kFile) {
     entry->size = (static_cast<std::uint64_t>(info.nFileSizeHigh) << 32) | info.nFileSizeLow;
   }
@@ -51,8 +57,8 @@ bool list_folder_entries(const std::filesystem::path& folder, std::vector<Folder
     if (name == L"." || name == L"..") continue;
     FolderEntry entry;
     entry.name = name;
-    entry.kind = kind_of(found.dwFileAttributes);
-    if (entry.kind == EntryKind::kFile) look_at(folder / name, &entry);
+    entry.kind = kind_of(found.dwFileAttributes, found.dwReserved0);
+    if (entry.kind == EntryKind::kFile) look_at(folder / name, found.dwReserved0, &entry);
     entries->push_back(std::move(entry));
   } while (FindNextFileW(find, &found));
   const DWORD ended = GetLastError();

@@ -43,9 +43,6 @@ class OutputFile {
   std::uint64_t started_ = 0;  // of those, how many the device was asked to write
 };
 
-// Hands what was written to `path` (closed) to the device. False on failure.
-bool sync_file(const std::filesystem::path& path, std::error_code* error);
-
 // Renames `from` to `to`, replacing a file there, and makes the rename
 // itself durable where the host needs a separate step for that.
 bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to,

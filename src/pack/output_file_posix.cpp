@@ -98,10 +98,6 @@ bool OutputFile::close() {
   return false;
 }
 
-bool sync_file(const std::filesystem::path& path, std::error_code* error) {
-  return sync_path(path, O_RDONLY, error);
-}
-
 bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to,
                   std::error_code* error) {
   if (std::rename(from.c_str(), to.c_str()) != 0) {

@@ -88,20 +88,6 @@ bool OutputFile::close() {
   return false;
 }
 
-bool sync_file(const std::filesystem::path& path, std::error_code* error) {
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE,
-                                  FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
-                                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    *error = last_error();
-    return false;
-  }
-  const bool flushed = FlushFileBuffers(file) != 0;
-  if (!flushed) *error = last_error();
-  CloseHandle(file);
-  return flushed;
-}
-
 bool replace_file(const std::filesystem::path& from, const std::filesystem::path& to,
                   std::error_code* error) {
   if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {

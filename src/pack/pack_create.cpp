@@ -51,7 +51,7 @@ void discard(const std::filesystem::path& temporary) {
 
 int create_archive(const CreateOptions& options) {
   const ArchiveType type = archive_type(options.archive);
-  BuildScan scan = scan_build_folder(from_utf8(options.build));
+  BuildScan scan = scan_build_folder(from_utf8(absolute_path_text(options.build)));
   for (const std::string& name : scan.left_out) {
     std::printf("left out %s (not a payload name)\n", name.c_str());
   }
@@ -64,7 +64,7 @@ int create_archive(const CreateOptions& options) {
   add_limit_problems(zip ? zip_counts(scan.tree) : tarball_counts(scan.tree), &scan.problems);
   if (!scan.problems.empty()) return refuse(scan.problems);
 
-  const std::filesystem::path archive = from_utf8(options.archive);
+  const std::filesystem::path archive = from_utf8(absolute_path_text(options.archive));
   const std::filesystem::path temporary = temporary_name(archive);
   remove_on_interrupt(temporary);
   WriteOptions write;

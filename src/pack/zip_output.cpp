@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "common/text.h"
+#include "fs/host_tree.h"
 #include "pack/output_file.h"
 
 namespace zrk {
@@ -119,11 +120,9 @@ zip_int64_t ZipOutput::command(void* data, zip_uint64_t length, zip_source_cmd_t
     case ZIP_SOURCE_ROLLBACK_WRITE:
       file_.close();
       return 0;
-    case ZIP_SOURCE_REMOVE: {
-      std::error_code ignored;
-      std::filesystem::remove(path_, ignored);
+    case ZIP_SOURCE_REMOVE:
+      remove_tree(path_);
       return 0;
-    }
     case ZIP_SOURCE_ERROR:
       return zip_error_to_data(&error_, data, length);
     case ZIP_SOURCE_FREE:

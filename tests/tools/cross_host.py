@@ -159,9 +159,13 @@ def read_only_game(install):
 
 STANDARD = ["--install", "{install}", "--archive", "{archive}",
             "--pid", "{pid}", "--relaunch", "{relaunch}"]
+# The install folder relative to the case folder, where the updater starts.
+RELATIVE = ["--install", "{install_rel}", "--archive", "{archive}",
+            "--pid", "{pid}", "--relaunch", "{relaunch}"]
 
-# (name, archive builder, argument template, expected exit code, install folder name
-#  [, a change to the installed game])
+# (name, archive builder, argument template, expected exit code, install folder
+# name, or the length in characters of its Windows path [, a change to the
+# installed game])
 CASES = [
     ("tar update applied", make_tar(payload_v2()), STANDARD, 0, "Zé install"),
     ("read-only game program replaced", make_tar(payload_v2()), STANDARD, 0, "install",
@@ -216,6 +220,11 @@ CASES = [
     ("empty install folder text", make_tar(payload_v2()),
      ["--install", "", "--archive", "{archive}", "--pid", "{pid}", "--relaunch", "{relaunch}"],
      1, "install"),
+    # Windows' 260-character limit, met by every path below the install folder.
+    ("install folder of 240 characters", make_tar(payload_v2()), STANDARD, 0, 240),
+    ("install folder of 250 characters", make_zip(payload_v2()), STANDARD, 0, 250),
+    ("install folder of 260 characters", make_tar(payload_v2()), STANDARD, 0, 260),
+    ("relative install folder of 300 characters", make_tar(payload_v2()), RELATIVE, 0, 300),
 ]
 
 
@@ -232,17 +241,42 @@ class Host:
         return path
 
 
+    def relative_text(self, path, start):
+        return os.path.relpath(path, start)
+
+
 class Windows(Host):
     def path_text(self, path):
         # Wine's Z: drive is the Unix root.
         return "Z:" + os.path.abspath(path).replace("/", "\\")
 
+    def relative_text(self, path, start):
+        return os.path.relpath(path, start).replace("/", "\\")
+
+
+def deep_name(folder_text, length):
+    """A folder name below `folder_text` (a Windows path) that makes the path
+    `length` characters long, in parts short enough for any file system."""
+    need, parts = length - len(folder_text) - 1, []
+    while need > 0:
+        take = min(100, need)
+        if need - take == 1:
+            take -= 1
+        parts.append("x" * take)
+        need -= take + 1
+    return "/".join(parts)
+
 
 def prepare(host, case, work):
     name, build, template, _, install_name = case[:5]
-    folder = os.path.join(work, host.name, re.sub(r"[^a-z0-9]+", "-", name.lower()).strip("-"))
+    slug = re.sub(r"[^a-z0-9]+", "-", name.lower()).strip("-")
+    folder = os.path.join(work, host.name, slug)
     shutil.rmtree(folder, ignore_errors=True)
     os.makedirs(folder)
+    if isinstance(install_name, int):
+        # The same name on both hosts, measured on Windows.
+        install_name = deep_name(Windows.path_text(None, os.path.join(work, "windows", slug)),
+                                 install_name)
     install = os.path.join(folder, install_name)
     installed_v1(install)
     if len(case) > 5:
@@ -254,6 +288,7 @@ def prepare(host, case, work):
     shutil.copy2(host.game, relaunch)
     texts = {
         "install": host.path_text(install),
+        "install_rel": host.relative_text(install, folder),
         "archive": host.path_text(archive),
         "relaunch": host.path_text(relaunch),
         "case": host.path_text(folder),
@@ -265,10 +300,14 @@ def prepare(host, case, work):
 
 def normalise_line(line, texts, windows):
     text = line.decode("utf-8", "surrogateescape")
-    for key in sorted(("install", "archive", "relaunch", "case"), key=lambda k: -len(texts[k])):
-        text = text.replace(texts[key], "<%s>" % key)
+    # One pass, longest text first: a short text (a relative install folder)
+    # may also be part of a longer one.
+    keys = sorted(("install", "install_rel", "archive", "relaunch", "case"),
+                  key=lambda k: -len(texts[k]))
+    pattern = "|".join("(%s)" % re.escape(texts[key]) for key in keys)
+    text = re.sub(pattern, lambda m: "<%s>" % keys[m.lastindex - 1], text)
     if windows:
-        text = re.sub(r"(<(?:install|archive|relaunch|case)>)(\S*)",
+        text = re.sub(r"(<(?:install|install_rel|archive|relaunch|case)>)(\S*)",
                       lambda m: m.group(1) + m.group(2).replace("\\", "/"), text)
     text = re.sub(r"^(pid \d+ is gone) \(error \d+\)$", r"\1 (error <gone>)", text)
     return text
@@ -318,7 +357,7 @@ def run_case(host, case, work):
     # hold a pipe open, and the run would seem to last until the server quits.
     with open(os.path.join(folder, "output.txt"), "wb") as output:
         result = subprocess.run(host.prefix + [host.updater] + args, stdin=subprocess.DEVNULL,
-                                stdout=output, stderr=subprocess.STDOUT, timeout=120)
+                                stdout=output, stderr=subprocess.STDOUT, timeout=120, cwd=folder)
     seconds = time.monotonic() - began
     log_path = os.path.join(install, ".update", "update.log")
     lines, problems = [], []
@@ -409,10 +448,12 @@ def main():
         sys.exit("pid %d names a process here" % UNUSED_PID)
 
     work = os.path.abspath(opts.work)
+    # Each case runs in its own folder, so a runner given by path is fixed here.
+    wine = os.path.abspath(opts.wine) if os.sep in opts.wine else opts.wine
     hosts = (
         Host("linux", os.path.abspath(opts.linux), os.path.abspath(opts.linux_game), []),
         Windows("windows", os.path.abspath(opts.windows), os.path.abspath(opts.windows_game),
-                [opts.wine]),
+                [wine]),
     )
     # The install folder as it must look before and after a good update.
     sample = os.path.join(work, "sample")

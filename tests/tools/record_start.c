@@ -15,18 +15,23 @@ int WINAPI wWinMain(HINSTANCE instance, HINSTANCE previous, PWSTR command_line, 
   (void)show;
   /* The module path, not argv[0]: the command line may name the program
    * without its folder or suffix. */
-  wchar_t target[MAX_PATH + 16];
-  DWORD n = GetModuleFileNameW(NULL, target, MAX_PATH);
-  if (n == 0 || n >= MAX_PATH) return 1;
+  static wchar_t target[32768 + 16];
+  DWORD n = GetModuleFileNameW(NULL, target, 32768);
+  if (n == 0 || n >= 32768) return 1;
   wchar_t* slash = wcsrchr(target, L'\\');
   if (slash == NULL) return 1;
   wcscpy(slash + 1, L"started.txt");
 
-  wchar_t cwd[MAX_PATH + 1];
-  DWORD length = GetCurrentDirectoryW(MAX_PATH + 1, cwd);
-  if (length == 0 || length > MAX_PATH) return 1;
-  char text[4 * MAX_PATH + 4];
-  int bytes = WideCharToMultiByte(CP_UTF8, 0, cwd, (int)length, text, (int)sizeof text, NULL, NULL);
+  /* A deep install folder is handed over in its short form; the record names
+   * the folder as the long form does. */
+  static wchar_t cwd[32768], full[32768];
+  DWORD length = GetCurrentDirectoryW(32768, cwd);
+  if (length == 0 || length >= 32768) return 1;
+  length = GetLongPathNameW(cwd, full, 32768);
+  if (length == 0 || length >= 32768) return 1;
+  static char text[4 * 32768 + 4];
+  int bytes =
+      WideCharToMultiByte(CP_UTF8, 0, full, (int)length, text, (int)sizeof text, NULL, NULL);
   if (bytes <= 0) return 1;
 
   FILE* out = _wfopen(target, L"wb");
