@@ -26,7 +26,7 @@ struct StagedFile::Host {
   std::uint64_t started = 0;  // of `written`, what the device was asked to write
 };
 
-StagedFile::StagedFile(StagedTally* tally) : tally_(tally) {}
+StagedFile::StagedFile() = default;
 
 StagedFile::~StagedFile() { close(); }
 

@@ -60,7 +60,7 @@ struct StagedFile::Host {
   HANDLE file = INVALID_HANDLE_VALUE;
 };
 
-StagedFile::StagedFile(StagedTally* tally) : tally_(tally) {}
+StagedFile::StagedFile() = default;
 
 StagedFile::~StagedFile() { close(); }
 

@@ -17,10 +17,6 @@ std::filesystem::path staged_path(const std::filesystem::path& staging_path,
 
 bool make_folder(const std::filesystem::path& folder) { return !make_folders(folder); }
 
-bool make_parent_folders(const std::filesystem::path& file) {
-  return make_folder(file.parent_path());
-}
-
 bool StagingFolders::make_folder(const std::filesystem::path& folder) {
   if (!zrk::make_folder(folder)) return false;
   last_made_ = folder;

@@ -23,15 +23,6 @@ std::filesystem::path staged_path(const std::filesystem::path& staging_path,
 // afterwards (an existing folder is success).
 bool make_folder(const std::filesystem::path& folder);
 
-// Creates the folder that is to hold the file `file` and every missing folder
-// above it. True on success, or when it already exists.
-bool make_parent_folders(const std::filesystem::path& file);
-
-// The tally of zrk-pack's check (pack/staged_tally.h); StagedFile no longer
-// takes one, but its constructor, defined with the host's file calls, still
-// names the type.
-struct StagedTally;
-
 // The folders of one extraction. Archives list a folder's files together and
 // nothing removes a folder while the reader runs, so the folder made last is
 // remembered and not asked for again for the next file in it.
@@ -52,8 +43,7 @@ class StagingFolders {
 // unbuffered: every chunk is a whole copy buffer already.
 class StagedFile {
  public:
-  // Nothing reads the argument (see tally_).
-  explicit StagedFile(StagedTally* unused = nullptr);
+  StagedFile();
   StagedFile(const StagedFile&) = delete;
   StagedFile& operator=(const StagedFile&) = delete;
   // Closes a file still open.
@@ -80,7 +70,6 @@ class StagedFile {
   bool close_host();
 
   std::unique_ptr<Host> host_;  // null when no host file is open
-  StagedTally* tally_;          // kept for the constructor in staged_file_*.cpp only
 };
 
 // The update run's sink: folders and files on disk, below the staging

@@ -3,7 +3,6 @@
 #include <zlib.h>
 
 #include <cstring>
-#include <new>
 
 namespace zrk {
 
@@ -46,7 +45,7 @@ std::size_t GzipMemberCompressor::compress(const char* input, std::size_t size, 
   std::memcpy(output, header, kHeaderSize);
   deflate_.start(output + kHeaderSize, RawDeflate::bound(size));
   // The bound's room makes one call enough.
-  if (!deflate_.add(input, size, RawDeflate::Flush::kEnd)) throw std::bad_alloc();
+  if (!deflate_.add(input, size, RawDeflate::Flush::kEnd)) return 0;
   char* end = output + kHeaderSize + deflate_.size();
   const auto crc = static_cast<std::uint32_t>(
       crc32(crc32(0, nullptr, 0), reinterpret_cast<const Bytef*>(input), static_cast<uInt>(size)));
@@ -111,6 +110,7 @@ void GzipMemberWriter::write_oldest() {
     member = queue_.front();
     queue_.pop_front();
   }
+  if (!failed_ && member->output_size == 0) compression_failed_ = failed_ = true;
   if (!failed_ && !out_->write(member->output.get(), member->output_size)) failed_ = true;
   member->input.clear();
   member->done = false;
@@ -138,6 +138,10 @@ bool GzipMemberWriter::write(const char* data, std::size_t size) {
     if (filling_->input.size() == member_input_) submit();
   }
   return !failed_;
+}
+
+std::string GzipMemberWriter::error_text() const {
+  return compression_failed_ ? "zlib failed to compress" : out_->error().message();
 }
 
 bool GzipMemberWriter::finish() {

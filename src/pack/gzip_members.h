@@ -37,10 +37,14 @@ class GzipMemberWriter {
   GzipMemberWriter(const GzipMemberWriter&) = delete;
   GzipMemberWriter& operator=(const GzipMemberWriter&) = delete;
 
-  // Adds input. False once the output has failed (out->error() says why).
+  // Adds input. False once the output or the compression has failed
+  // (error_text() says why).
   bool write(const char* data, std::size_t size);
-  // Compresses and writes what is left, in order. False on an output failure.
+  // Compresses and writes what is left, in order. False on a failure.
   bool finish();
+  // Why the last write() or finish() failed: zlib's word when it failed to
+  // compress a member, else the output's error.
+  std::string error_text() const;
 
  private:
   struct Member {
@@ -60,6 +64,7 @@ class GzipMemberWriter {
   int level_;
   std::size_t member_input_;
   bool failed_ = false;
+  bool compression_failed_ = false;
   std::vector<std::unique_ptr<Member>> members_;
   Member* filling_ = nullptr;
   std::vector<Member*> free_;
@@ -82,7 +87,8 @@ class GzipMemberCompressor {
   static std::size_t bound(std::size_t input_size);
   // Writes one whole gzip member for `size` bytes at `input` into `output`
   // (at least bound() bytes): a header with no name and time 0, raw
-  // deflate, then the CRC-32 and length. Returns its length.
+  // deflate, then the CRC-32 and length. Returns its length, or 0 when zlib
+  // fails.
   std::size_t compress(const char* input, std::size_t size, char* output);
 
  private:

@@ -1,5 +1,9 @@
 #include "pack/pack_command.h"
 
+// CLI11 builds its file validators, which zrk-pack does not use, at start-up;
+// through std::filesystem they would link in every C runtime path function
+// of the Windows build. Its stat() variant links in one.
+#define CLI11_HAS_FILESYSTEM 0
 #include <CLI/CLI.hpp>
 
 #include <cstdio>

@@ -4,6 +4,8 @@
 
 #include <cstring>
 #include <new>
+#include <stdexcept>
+#include <string>
 
 namespace zrk {
 
@@ -33,9 +35,10 @@ struct RawDeflate::Stream {
 
 RawDeflate::RawDeflate(int level) : stream_(new Stream) {
   std::memset(&stream_->z, 0, sizeof stream_->z);
-  if (deflateInit2(&stream_->z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY) != Z_OK) {
-    throw std::bad_alloc();
-  }
+  const int status = deflateInit2(&stream_->z, level, Z_DEFLATED, -15, 8, Z_DEFAULT_STRATEGY);
+  if (status == Z_MEM_ERROR) throw std::bad_alloc();
+  // Only a level outside 0 to 9 or a zlib of another version gets here.
+  if (status != Z_OK) throw std::invalid_argument(std::string("zlib: ") + zError(status));
 }
 
 RawDeflate::~RawDeflate() { deflateEnd(&stream_->z); }

@@ -18,7 +18,8 @@ class RawDeflate {
   };
 
   // A work area at `level`, made once and reused for every stream. Throws
-  // std::bad_alloc when zlib cannot make it.
+  // std::bad_alloc when zlib has no memory for it, std::invalid_argument for
+  // a level zlib does not know.
   explicit RawDeflate(int level);
   ~RawDeflate();
   RawDeflate(const RawDeflate&) = delete;

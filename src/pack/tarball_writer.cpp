@@ -33,7 +33,7 @@ struct TarStream {
     done += size;
     progress->update(done);
     if (gzip->write(data, size)) return true;
-    *error_line = line_for("cannot write ", path, out->error().message());
+    *error_line = line_for("cannot write ", path, gzip->error_text());
     return false;
   }
 };
@@ -100,7 +100,7 @@ bool write_tarball(const BuildTree& tree, const std::filesystem::path& path,
     const std::string end(kTarEndSize, '\0');
     written = written && stream.put(end.data(), end.size());
     if (written && !gzip.finish()) {
-      *error_line = line_for("cannot write ", path, out.error().message());
+      *error_line = line_for("cannot write ", path, gzip.error_text());
       written = false;
     }
   }

@@ -5,6 +5,7 @@
 
 #include "common/host_folders.h"
 #include "common/text.h"
+#include "fs/host_tree.h"
 
 namespace zrk {
 
@@ -30,14 +31,7 @@ bool holds_game_program(const std::filesystem::path& staging_path,
 
 std::vector<std::string> list_dir_names(const std::filesystem::path& folder) {
   std::vector<std::string> names;
-  std::error_code ec;
-  std::filesystem::directory_iterator it(folder, ec);
-  if (ec) return names;
-  while (it != std::filesystem::directory_iterator()) {
-    names.push_back(to_utf8(it->path().filename()));
-    it.increment(ec);
-    if (ec) break;
-  }
+  list_folder_names(folder, &names);
   return names;
 }
 
