@@ -2,8 +2,8 @@
 
 #include <system_error>
 
-#include "common/host_folders.h"
 #include "common/text.h"
+#include "fs/host_folders.h"
 
 namespace zrk {
 

@@ -6,8 +6,8 @@
 #include <system_error>
 #include <thread>
 
-#include "common/host_folders.h"
 #include "common/text.h"
+#include "fs/host_folders.h"
 #include "fs/host_move.h"
 #include "fs/host_tree.h"
 #include "fs/zrk_upd_fs.h"

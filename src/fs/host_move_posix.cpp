@@ -9,9 +9,12 @@
 #include <cstdio>
 #include <string>
 #include <system_error>
+#include <vector>
 
 #include "common/durable.h"
 #include "fs/host_move.h"
+#include "fs/host_tree.h"
+#include "fs/listing.h"
 
 namespace zrk {
 
@@ -38,13 +41,13 @@ stdfs::path temporary_beside(const stdfs::path& to) {
 void remove_stale_copies(const stdfs::path& to) {
   const std::string prefix = temporary_prefix(to);
   const std::string own = prefix + std::to_string(::getpid()) + "-";
-  std::error_code ec;
-  for (stdfs::directory_iterator it(to.parent_path(), ec), end; !ec && it != end;
-       it.increment(ec)) {
-    const std::string name = it->path().filename().string();
+  // What cannot be listed is left for a later move to clear.
+  std::vector<FolderEntry> entries;
+  list_folder_entries(to.parent_path(), &entries, EntryDetail::kKinds);
+  for (const FolderEntry& entry : entries) {
+    const std::string& name = entry.name.native();
     if (name.compare(0, prefix.size(), prefix) == 0 && name.compare(0, own.size(), own) != 0) {
-      std::error_code ignored;
-      stdfs::remove_all(it->path(), ignored);
+      remove_tree(to.parent_path() / name);
     }
   }
 }
@@ -63,14 +66,12 @@ bool copy_then_delete(const stdfs::path& from, const stdfs::path& to) {
     ec.assign(errno, std::generic_category());
   }
   if (ec) {
-    std::error_code ignored;
-    stdfs::remove_all(temporary, ignored);
+    remove_tree(temporary);
     return false;
   }
   // The item now stands at `to`; a source that cannot be deleted stays behind,
   // as a Windows copy-allowed move leaves it.
-  std::error_code ignored;
-  stdfs::remove_all(from, ignored);
+  remove_tree(from);
   return true;
 }
 

@@ -5,11 +5,13 @@
 
 #include <atomic>
 #include <string>
+#include <vector>
 
 #include "common/durable.h"
 #include "fs/host_move.h"
 #include "fs/host_tree.h"
 #include "fs/link_guard_win32.h"
+#include "fs/listing.h"
 
 namespace zrk {
 
@@ -91,20 +93,13 @@ bool copy_tree(const std::wstring& from, const std::wstring& to) {
            flush_file(to);
   }
   if (!CreateDirectoryW(to.c_str(), nullptr)) return false;
-  WIN32_FIND_DATAW found;
-  const HANDLE listing = FindFirstFileExW((from + L"\\*").c_str(), FindExInfoBasic, &found,
-                                          FindExSearchNameMatch, nullptr, 0);
-  // Some file systems list an empty folder without "." and "..", as nothing.
-  if (listing == INVALID_HANDLE_VALUE) return GetLastError() == ERROR_FILE_NOT_FOUND;
-  bool copied = true;
-  do {
-    const std::wstring name = found.cFileName;
-    if (name == L"." || name == L"..") continue;
-    copied = copy_tree(from + L"\\" + name, to + L"\\" + name);
-  } while (copied && FindNextFileW(listing, &found));
-  copied = copied && GetLastError() == ERROR_NO_MORE_FILES;
-  FindClose(listing);
-  return copied;
+  std::vector<FolderEntry> entries;
+  if (list_folder_entries(from, &entries, EntryDetail::kKinds)) return false;
+  for (const FolderEntry& entry : entries) {
+    const std::wstring& name = entry.name.native();
+    if (!copy_tree(from + L"\\" + name, to + L"\\" + name)) return false;
+  }
+  return true;
 }
 
 // What the copies of `to` in progress are called: "." + its name + this.
@@ -116,16 +111,16 @@ std::wstring temporary_prefix(const std::filesystem::path& to) {
 // else removes them, and they would stay in the install folder for good.
 void remove_stale_copies(const std::filesystem::path& to, const std::wstring& own) {
   const std::wstring folder = to.parent_path().native();
-  WIN32_FIND_DATAW found;
-  const HANDLE listing =
-      FindFirstFileExW((folder + L"\\" + temporary_prefix(to) + L"*").c_str(), FindExInfoBasic,
-                       &found, FindExSearchNameMatch, nullptr, 0);
-  if (listing == INVALID_HANDLE_VALUE) return;
-  do {
-    const std::wstring name = found.cFileName;
-    if (name.compare(0, own.size(), own) != 0) remove_tree(folder + L"\\" + name);
-  } while (FindNextFileW(listing, &found));
-  FindClose(listing);
+  const std::wstring prefix = temporary_prefix(to);
+  // What cannot be listed is left for a later move to clear.
+  std::vector<FolderEntry> entries;
+  list_folder_entries(folder, &entries, EntryDetail::kKinds);
+  for (const FolderEntry& entry : entries) {
+    const std::wstring& name = entry.name.native();
+    if (name.compare(0, prefix.size(), prefix) == 0 && name.compare(0, own.size(), own) != 0) {
+      remove_tree(folder + L"\\" + name);
+    }
+  }
 }
 
 // The move across volumes, which MoveFileExW makes only for files and then

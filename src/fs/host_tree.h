@@ -4,7 +4,6 @@
 #pragma once
 
 #include <filesystem>
-#include <string>
 #include <system_error>
 #include <vector>
 
@@ -23,13 +22,6 @@ struct TreeRemoval {
 // itself, so a dangling link is present. A path whose status cannot be read
 // counts as absent.
 bool entry_exists(const std::filesystem::path& path);
-
-// Appends to `names` the UTF-8 names of the entries directly in `folder`, in
-// the host listing's order, hidden ones included, "." and ".." left out. An
-// empty folder lists nothing, whatever the file system answers for it. The
-// host's error when the folder cannot be listed to its end.
-std::error_code list_folder_names(const std::filesystem::path& folder,
-                                  std::vector<std::string>* names);
 
 // Removes `path` and everything below it. A link (on Windows, a reparse
 // point whose tag stands for another name) is removed as itself and its target is never entered; a

@@ -21,8 +21,8 @@
 #include <string>
 #include <thread>
 
-#include "common/text.h"
 #include "fs/host_tree.h"
+#include "fs/listing_posix.h"
 
 namespace zrk {
 
@@ -41,17 +41,10 @@ void join(TreeRemoval* result, TreeRemoval&& part) {
   for (stdfs::path& where : part.left) result->left.push_back(std::move(where));
 }
 
-// A folder's entry with the type its listing gave (DT_UNKNOWN where the file
-// system gives none).
-struct Listed {
-  std::string name;
-  unsigned char type;
-};
-
 // Folders of one listing for a thread to remove.
 struct FolderRun {
   int folder;  // open, the listing's own
-  const std::vector<Listed>* names;
+  const std::vector<FolderEntry>* names;
   std::vector<std::size_t> picks;  // indexes into names
   const stdfs::path* shown;        // the listed folder's path
   TreeRemoval result = {};
@@ -143,24 +136,10 @@ int unlink_entry(int folder, const char* name, bool is_folder) {
   return ::unlinkat(folder, name, is_folder ? AT_REMOVEDIR : 0);
 }
 
-// The names in the open folder `fd`, read before any of them is removed.
-// Takes over `fd`. False when the folder cannot be read to its end.
-bool read_names(int fd, std::vector<Listed>* names, DIR** stream) {
-  *stream = ::fdopendir(fd);
-  if (*stream == nullptr) {
-    ::close(fd);
-    return false;
-  }
-  errno = 0;
-  while (const dirent* entry = ::readdir(*stream)) {
-    const std::string name = entry->d_name;
-    if (name != "." && name != "..") names->push_back({name, entry->d_type});
-    errno = 0;
-  }
-  return errno == 0;
+// An entry that could not be looked at takes the careful way, which reports it.
+bool maybe_folder(const FolderEntry& entry) {
+  return entry.kind == EntryKind::kFolder || entry.kind == EntryKind::kUnreadable;
 }
-
-bool maybe_folder(const Listed& entry) { return entry.type == DT_DIR || entry.type == DT_UNKNOWN; }
 
 // Removes the picked entries of `run`, offering the later half of a long
 // list to the other thread first.
@@ -175,7 +154,7 @@ void remove_folders(FolderRun* run, Crew* crew) {
   }
   const std::size_t mine = shared ? half : picks.size();
   for (std::size_t i = 0; i < mine; ++i) {
-    const std::string& name = (*run->names)[picks[i]].name;
+    const std::string& name = (*run->names)[picks[i]].name.native();
     run->gone =
         remove_at(run->folder, name.c_str(), *run->shown / name, &run->result, crew) && run->gone;
   }
@@ -194,14 +173,20 @@ bool empty_folder(int folder, const char* name, const stdfs::path& shown, TreeRe
     note(result, shown, errno);
     return false;
   }
-  std::vector<Listed> names;
-  DIR* stream = nullptr;
-  bool emptied = read_names(fd, &names, &stream);
-  if (!emptied) note(result, shown, errno != 0 ? errno : EIO);
-  if (stream == nullptr) return false;
+  DIR* stream = ::fdopendir(fd);
+  if (stream == nullptr) {
+    note(result, shown, errno);
+    ::close(fd);
+    return false;
+  }
+  // Every name is read before any of them is removed.
+  std::vector<FolderEntry> names;
+  const std::error_code listed = read_folder_entries(stream, EntryDetail::kKinds, &names);
+  if (listed) note(result, shown, listed.value());
+  bool emptied = !listed;
   FolderRun folders{::dirfd(stream), &names, {}, &shown};
   for (std::size_t i = 0; i < names.size(); ++i) {
-    const Listed& child = names[i];
+    const FolderEntry& child = names[i];
     if (maybe_folder(child)) {
       folders.picks.push_back(i);
       continue;
@@ -243,19 +228,6 @@ bool remove_at(int folder, const char* name, const stdfs::path& shown, TreeRemov
 bool entry_exists(const stdfs::path& path) {
   struct stat status {};
   return ::lstat(path.c_str(), &status) == 0;
-}
-
-std::error_code list_folder_names(const stdfs::path& folder, std::vector<std::string>* names) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-  if (fd < 0) return {errno, std::generic_category()};
-  std::vector<Listed> listed;
-  DIR* stream = nullptr;
-  const bool read = read_names(fd, &listed, &stream);
-  const int error = errno;
-  if (stream != nullptr) ::closedir(stream);
-  if (!read) return {error, std::generic_category()};
-  for (const Listed& entry : listed) names->push_back(to_utf8(entry.name));
-  return {};
 }
 
 TreeRemoval remove_tree(const stdfs::path& path) {

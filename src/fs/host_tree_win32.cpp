@@ -12,9 +12,9 @@
 #include <string>
 #include <vector>
 
-#include "common/text.h"
 #include "fs/host_tree.h"
 #include "fs/link_guard_win32.h"
+#include "fs/listing.h"
 
 namespace zrk {
 
@@ -48,35 +48,15 @@ std::wstring child_of(const std::wstring& folder, const std::wstring& name) {
 
 bool remove_entry(const std::wstring& path, TreeRemoval* result);
 
-// The names in `folder`, read before any of them is removed. ERROR_SUCCESS,
-// or the error that ended the listing.
-DWORD list_names(const std::wstring& folder, std::vector<std::wstring>* names) {
-  WIN32_FIND_DATAW found{};
-  const HANDLE find = FindFirstFileExW(child_of(folder, L"*").c_str(), FindExInfoBasic, &found,
-                                       FindExSearchNameMatch, nullptr, 0);
-  if (find == INVALID_HANDLE_VALUE) {
-    // Some file systems list no "." and "..", so an empty folder matches nothing.
-    const DWORD error = GetLastError();
-    return error == ERROR_FILE_NOT_FOUND ? ERROR_SUCCESS : error;
-  }
-  DWORD error = ERROR_SUCCESS;
-  do {
-    const std::wstring name = found.cFileName;
-    if (name != L"." && name != L"..") names->push_back(name);
-  } while (FindNextFileW(find, &found));
-  error = GetLastError();
-  FindClose(find);
-  return error == ERROR_NO_MORE_FILES ? ERROR_SUCCESS : error;
-}
-
 // Removes everything in `folder`. True when all of it went.
 bool empty_folder(const std::wstring& folder, TreeRemoval* result) {
-  std::vector<std::wstring> names;
-  const DWORD error = list_names(folder, &names);
-  if (error != ERROR_SUCCESS) note(result, folder, error);
-  bool emptied = error == ERROR_SUCCESS;
-  for (const std::wstring& name : names) {
-    emptied = remove_entry(child_of(folder, name), result) && emptied;
+  // Every name is read before any of them is removed.
+  std::vector<FolderEntry> entries;
+  const std::error_code listed = list_folder_entries(folder, &entries, EntryDetail::kKinds);
+  if (listed) note(result, folder, static_cast<DWORD>(listed.value()));
+  bool emptied = !listed;
+  for (const FolderEntry& entry : entries) {
+    emptied = remove_entry(child_of(folder, entry.name.native()), result) && emptied;
   }
   return emptied;
 }
@@ -168,14 +148,6 @@ bool remove_entry(const std::wstring& path, TreeRemoval* result) {
 
 bool entry_exists(const stdfs::path& path) {
   return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-std::error_code list_folder_names(const stdfs::path& folder, std::vector<std::string>* names) {
-  std::vector<std::wstring> wide;
-  const DWORD error = list_names(folder.native(), &wide);
-  for (const std::wstring& name : wide) names->push_back(to_utf8(stdfs::path(name)));
-  if (error == ERROR_SUCCESS) return {};
-  return {static_cast<int>(error), std::system_category()};
 }
 
 TreeRemoval remove_tree(const stdfs::path& path) {

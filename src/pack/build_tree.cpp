@@ -8,9 +8,9 @@
 #include <thread>
 
 #include "archive/member_path.h"
-#include "common/host_folders.h"
 #include "common/text.h"
-#include "pack/entry_kind.h"
+#include "fs/host_folders.h"
+#include "fs/listing.h"
 #include "swap/payload.h"
 
 namespace zrk {
@@ -101,8 +101,7 @@ bool entry_name(BuildScan& found, const std::filesystem::path& path, const std::
 Listing list_folder(const std::filesystem::path& folder, const std::string& member, bool top) {
   Listing listing;
   std::vector<FolderEntry> entries;
-  std::error_code error;
-  const bool listed = list_folder_entries(folder, &entries, &error);
+  const std::error_code error = list_folder_entries(folder, &entries, EntryDetail::kSizes);
   for (const FolderEntry& entry : entries) {
     const std::filesystem::path path = folder / entry.name;
     std::string name;
@@ -113,7 +112,7 @@ Listing list_folder(const std::filesystem::path& folder, const std::string& memb
     }
     if (!visit(listing, path, entry, member + name)) return listing;
   }
-  if (!listed) {
+  if (error) {
     listing.found.read_error = cannot_read(folder, error);
     listing.read_error_at = member;
   }

@@ -7,6 +7,7 @@
 
 #include "common/text.h"
 #include "fs/host_tree.h"
+#include "fs/listing.h"
 
 namespace zrk {
 

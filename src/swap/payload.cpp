@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <system_error>
 
-#include "common/host_folders.h"
 #include "common/text.h"
-#include "fs/host_tree.h"
+#include "fs/host_folders.h"
+#include "fs/listing.h"
 
 namespace zrk {
 

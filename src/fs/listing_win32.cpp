@@ -3,7 +3,7 @@
 #include <windows.h>
 
 #include "fs/link_guard_win32.h"
-#include "pack/entry_kind.h"
+#include "fs/listing.h"
 
 namespace zrk {
 
@@ -42,15 +42,15 @@ void look_at(const std::filesystem::path& path, DWORD tag, FolderEntry* entry) {
 
 }  // namespace
 
-bool list_folder_entries(const std::filesystem::path& folder, std::vector<FolderEntry>* entries,
-                         std::error_code* error) {
+std::error_code list_folder_entries(const std::filesystem::path& folder,
+                                    std::vector<FolderEntry>* entries, EntryDetail detail) {
   WIN32_FIND_DATAW found{};
   const HANDLE find = FindFirstFileExW((folder / L"*").c_str(), FindExInfoBasic, &found,
                                        FindExSearchNameMatch, nullptr, FIND_FIRST_EX_LARGE_FETCH);
   if (find == INVALID_HANDLE_VALUE) {
-    if (GetLastError() == ERROR_FILE_NOT_FOUND) return true;  // nothing in it
-    *error = last_error();
-    return false;
+    // Some file systems list no "." and "..", so an empty folder matches nothing.
+    if (GetLastError() == ERROR_FILE_NOT_FOUND) return {};
+    return last_error();
   }
   do {
     const std::wstring name = found.cFileName;
@@ -58,14 +58,15 @@ bool list_folder_entries(const std::filesystem::path& folder, std::vector<Folder
     FolderEntry entry;
     entry.name = name;
     entry.kind = kind_of(found.dwFileAttributes, found.dwReserved0);
-    if (entry.kind == EntryKind::kFile) look_at(folder / name, found.dwReserved0, &entry);
+    if (entry.kind == EntryKind::kFile && detail == EntryDetail::kSizes) {
+      look_at(folder / name, found.dwReserved0, &entry);
+    }
     entries->push_back(std::move(entry));
   } while (FindNextFileW(find, &found));
   const DWORD ended = GetLastError();
   FindClose(find);
-  if (ended == ERROR_NO_MORE_FILES) return true;
-  *error = std::error_code(static_cast<int>(ended), std::system_category());
-  return false;
+  if (ended == ERROR_NO_MORE_FILES) return {};
+  return {static_cast<int>(ended), std::system_category()};
 }
 
 }  // namespace zrk

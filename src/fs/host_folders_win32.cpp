@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "common/host_folders.h"
+#include "fs/host_folders.h"
 
 namespace zrk {
 

@@ -1,6 +1,6 @@
 #include <system_error>
 
-#include "common/host_folders.h"
+#include "fs/host_folders.h"
 
 namespace zrk {
 
