@@ -16,7 +16,6 @@
 #include <thread>
 
 #include "driver/process.h"
-#include "driver/update_log.h"
 
 extern char** environ;
 
@@ -70,41 +69,28 @@ bool wait_by_probing(std::int32_t pid, int limit_ms) {
   }
 }
 
-void log_gone(std::FILE* log, std::int32_t pid) {
-  log_line(log, "pid %ld is gone (error %lu)", static_cast<long>(pid),
-           static_cast<unsigned long>(ESRCH));
-}
+ProcessWait gone() { return {WaitOutcome::kGone, std::error_code(ESRCH, std::generic_category())}; }
 
-bool give_up_still_running(std::FILE* log, std::int32_t pid, int limit_ms) {
-  log_line(log, "pid %ld is still running after %d s", static_cast<long>(pid), limit_ms / 1000);
-  return false;
+ProcessWait ended_if(bool ended) {
+  return {ended ? WaitOutcome::kEnded : WaitOutcome::kStillRunning, {}};
 }
 
 }  // namespace
 
-bool wait_for_game(std::FILE* log, std::int32_t pid, int limit_ms) {
-  log_line(log, "zrk-update: waiting for pid %ld", static_cast<long>(pid));
+ProcessWait wait_for_process(std::int32_t pid, int limit_ms) {
   const int pidfd = open_pidfd(pid);
   if (pidfd < 0) {
     const int error = errno;
-    if (error == ESRCH) {
-      log_gone(log, pid);
-      return true;
-    }
+    if (error == ESRCH) return gone();
     if (error == ENOSYS || error == EPERM) {
-      if (kill(pid, 0) != 0 && errno == ESRCH) {
-        log_gone(log, pid);
-        return true;
-      }
-      return wait_by_probing(pid, limit_ms) || give_up_still_running(log, pid, limit_ms);
+      if (kill(pid, 0) != 0 && errno == ESRCH) return gone();
+      return ended_if(wait_by_probing(pid, limit_ms));
     }
-    log_line(log, "pid %ld cannot be opened (error %lu), not installing", static_cast<long>(pid),
-             static_cast<unsigned long>(error));
-    return false;
+    return {WaitOutcome::kCannotOpen, std::error_code(error, std::generic_category())};
   }
   const bool ended = wait_on_pidfd(pidfd, limit_ms);
   close(pidfd);
-  return ended || give_up_still_running(log, pid, limit_ms);
+  return ended_if(ended);
 }
 
 std::error_code start_program(const std::filesystem::path& relaunch,

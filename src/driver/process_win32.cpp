@@ -4,7 +4,6 @@
 
 #include "common/text.h"
 #include "driver/process.h"
-#include "driver/update_log.h"
 
 namespace zrk {
 
@@ -43,25 +42,16 @@ bool working_folder(const std::filesystem::path& install, std::wstring* folder) 
 
 }  // namespace
 
-bool wait_for_game(std::FILE* log, std::int32_t pid, int limit_ms) {
-  log_line(log, "zrk-update: waiting for pid %ld", static_cast<long>(pid));
+ProcessWait wait_for_process(std::int32_t pid, int limit_ms) {
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
   if (process == nullptr) {
     const DWORD error = GetLastError();
-    if (means_gone(error)) {
-      log_line(log, "pid %ld is gone (error %lu)", static_cast<long>(pid),
-               static_cast<unsigned long>(error));
-      return true;
-    }
-    log_line(log, "pid %ld cannot be opened (error %lu), not installing", static_cast<long>(pid),
-             static_cast<unsigned long>(error));
-    return false;
+    return {means_gone(error) ? WaitOutcome::kGone : WaitOutcome::kCannotOpen,
+            std::error_code(static_cast<int>(error), std::system_category())};
   }
   const DWORD result = WaitForSingleObject(process, static_cast<DWORD>(limit_ms));
   CloseHandle(process);
-  if (result == WAIT_OBJECT_0) return true;
-  log_line(log, "pid %ld is still running after %d s", static_cast<long>(pid), limit_ms / 1000);
-  return false;
+  return {result == WAIT_OBJECT_0 ? WaitOutcome::kEnded : WaitOutcome::kStillRunning, {}};
 }
 
 std::error_code start_program(const std::filesystem::path& relaunch,
