@@ -1,7 +1,7 @@
-// The one listing of a folder. Every walk over folders reads its entries
-// here: the tree removal, the cross-volume copy, zrk-pack's scan and the
-// staged items. Entries are asked about without following links, so a link
-// is seen as a link and not as what it points to.
+// The one listing of a folder, which the tree removal, the moves across
+// volumes, zrk-pack's scan and the staged items all read folders through.
+// Entries are asked about without following links, so a link is seen as a
+// link and not as what it points to.
 #pragma once
 
 #include <cstdint>
