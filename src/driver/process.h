@@ -2,9 +2,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
+
+#include "fs/writable_file.h"
 
 namespace zrk {
 
@@ -13,7 +14,7 @@ inline constexpr int kGameWaitSeconds = 60;
 // Logs "zrk-update: waiting for pid %ld", then blocks until the process ends or
 // `limit_ms` passes. True: the game is gone (or never existed) and the run may
 // go on. False: give up; the reason is already logged. Tests shorten the limit.
-bool wait_for_game(std::FILE* log, std::int32_t pid, int limit_ms = kGameWaitSeconds * 1000);
+bool wait_for_game(WritableFile* log, std::int32_t pid, int limit_ms = kGameWaitSeconds * 1000);
 
 // Starts `relaunch` with no arguments in the folder `install`, with the
 // updater's environment and none of its open files, and does not wait for it.

@@ -70,19 +70,19 @@ bool wait_by_probing(std::int32_t pid, int limit_ms) {
   }
 }
 
-void log_gone(std::FILE* log, std::int32_t pid) {
+void log_gone(WritableFile* log, std::int32_t pid) {
   log_line(log, "pid %ld is gone (error %lu)", static_cast<long>(pid),
            static_cast<unsigned long>(ESRCH));
 }
 
-bool give_up_still_running(std::FILE* log, std::int32_t pid, int limit_ms) {
+bool give_up_still_running(WritableFile* log, std::int32_t pid, int limit_ms) {
   log_line(log, "pid %ld is still running after %d s", static_cast<long>(pid), limit_ms / 1000);
   return false;
 }
 
 }  // namespace
 
-bool wait_for_game(std::FILE* log, std::int32_t pid, int limit_ms) {
+bool wait_for_game(WritableFile* log, std::int32_t pid, int limit_ms) {
   log_line(log, "zrk-update: waiting for pid %ld", static_cast<long>(pid));
   const int pidfd = open_pidfd(pid);
   if (pidfd < 0) {

@@ -43,7 +43,7 @@ bool working_folder(const std::filesystem::path& install, std::wstring* folder) 
 
 }  // namespace
 
-bool wait_for_game(std::FILE* log, std::int32_t pid, int limit_ms) {
+bool wait_for_game(WritableFile* log, std::int32_t pid, int limit_ms) {
   log_line(log, "zrk-update: waiting for pid %ld", static_cast<long>(pid));
   HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(pid));
   if (process == nullptr) {
