@@ -20,12 +20,15 @@ TEST(WritableFile, WritesChunksInOrderOverWhatStoodThere) {
     std::string before;  // empty: no file
     std::vector<std::string> chunks;
     std::string after;
+    WriteStart start = WriteStart::kEmpty;
   } kCases[] = {
       {"new file", "", {"ab", "cd"}, "abcd"},
       {"longer file is cut", "0123456789", {"xy"}, "xy"},
       {"no chunk leaves it empty", "old", {}, ""},
       {"an empty chunk adds nothing", "", {"a", "", "b"}, "ab"},
       {"a whole copy buffer", "", {std::string(65536, 'q'), "z"}, std::string(65536, 'q') + "z"},
+      {"at the end, what stood there stays", "old\n", {"ab", "cd"}, "old\nabcd", WriteStart::kEnd},
+      {"at the end of no file", "", {"ab"}, "ab", WriteStart::kEnd},
   };
   for (const auto& c : kCases) {
     SCOPED_TRACE(c.name);
@@ -33,7 +36,7 @@ TEST(WritableFile, WritesChunksInOrderOverWhatStoodThere) {
     const fs::path path = dir / "f.bin";
     if (!c.before.empty()) test::write_file(path, c.before);
     WritableFile file;
-    ASSERT_FALSE(file.open(path, WriteStart::kEmpty, AtClose::kForTreeFlush));
+    ASSERT_FALSE(file.open(path, c.start, AtClose::kForTreeFlush));
     for (const std::string& chunk : c.chunks) EXPECT_FALSE(file.write(chunk.data(), chunk.size()));
     EXPECT_FALSE(file.close());
     EXPECT_EQ(test::read_file(path), c.after);
