@@ -31,13 +31,4 @@ bool StagingFolders::make_parent_folders(const std::filesystem::path& file) {
   return true;
 }
 
-bool StagedFile::open(const std::filesystem::path& path) {
-  close();
-  return open_host(path);
-}
-
-bool StagedFile::write(const char* data, std::size_t size) { return write_host(data, size); }
-
-bool StagedFile::close() { return close_host(); }
-
 }  // namespace zrk

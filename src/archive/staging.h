@@ -5,11 +5,11 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <memory>
 #include <string>
 #include <string_view>
 
 #include "archive/staging_sink.h"
+#include "fs/writable_file.h"
 
 namespace zrk {
 
@@ -38,43 +38,10 @@ class StagingFolders {
   std::filesystem::path last_made_;
 };
 
-// A staged file being written: created or truncated, binary, shareable, not
-// inherited by started programs. Written through the host's own file calls,
-// unbuffered: every chunk is a whole copy buffer already.
-class StagedFile {
- public:
-  StagedFile();
-  StagedFile(const StagedFile&) = delete;
-  StagedFile& operator=(const StagedFile&) = delete;
-  // Closes a file still open.
-  ~StagedFile();
-
-  // Closes a file still open, then opens `path`. False when it cannot be
-  // opened (a folder in the way, no access).
-  bool open(const std::filesystem::path& path);
-  // Writes all `size` bytes. False on failure (disk full and the like), or
-  // when no file is open.
-  bool write(const char* data, std::size_t size);
-  // Closes the file. Its data is on the device once flush_tree
-  // (common/durable.h) of the staging folder returns, or earlier where the
-  // host flushes at the close. False when the host reports a failure, or
-  // when no file was open.
-  bool close();
-
- private:
-  // The host's own file (staged_file_*.cpp): the three operations above, on
-  // a descriptor on POSIX, a HANDLE on Windows.
-  struct Host;
-  bool open_host(const std::filesystem::path& path);
-  bool write_host(const char* data, std::size_t size);
-  bool close_host();
-
-  std::unique_ptr<Host> host_;  // null when no host file is open
-};
-
 // The update run's sink: folders and files on disk, below the staging
-// folder, one staged file open at a time. Skipped members leave nothing
-// there.
+// folder, one staged file open at a time. A staged file's data is on the
+// device once the run's flush_tree of the staging folder returns. Skipped
+// members leave nothing there.
 class StagingFolder final : public StagingSink {
  public:
   bool make_folder(const std::filesystem::path& folder) override {
@@ -83,14 +50,16 @@ class StagingFolder final : public StagingSink {
   bool make_parent_folders(const std::filesystem::path& file) override {
     return folders_.make_parent_folders(file);
   }
-  bool open_file(const std::filesystem::path& file) override { return file_.open(file); }
-  bool write_file(const char* data, std::size_t size) override { return file_.write(data, size); }
-  bool close_file() override { return file_.close(); }
+  bool open_file(const std::filesystem::path& file) override {
+    return !file_.open(file, WriteStart::kEmpty, AtClose::kForTreeFlush);
+  }
+  bool write_file(const char* data, std::size_t size) override { return !file_.write(data, size); }
+  bool close_file() override { return !file_.close(); }
   void skip_member(SkippedMember) override {}
 
  private:
   StagingFolders folders_;
-  StagedFile file_;
+  WritableFile file_;
 };
 
 }  // namespace zrk

@@ -12,58 +12,6 @@ namespace {
 
 namespace fs = std::filesystem;
 
-TEST(StagedFile, WritesChunksInOrderOverWhatStoodThere) {
-  const struct {
-    const char* name;
-    std::string before;  // empty: no file
-    std::vector<std::string> chunks;
-    std::string after;
-  } kCases[] = {
-      {"new file", "", {"ab", "cd"}, "abcd"},
-      {"longer file is cut", "0123456789", {"xy"}, "xy"},
-      {"no chunk leaves it empty", "old", {}, ""},
-      {"an empty chunk adds nothing", "", {"a", "", "b"}, "ab"},
-      {"a whole copy buffer", "", {std::string(65536, 'q'), "z"}, std::string(65536, 'q') + "z"},
-  };
-  for (const auto& c : kCases) {
-    SCOPED_TRACE(c.name);
-    test::TempDir dir;
-    const fs::path path = dir / "f.bin";
-    if (!c.before.empty()) test::write_file(path, c.before);
-    StagedFile file;
-    ASSERT_TRUE(file.open(path));
-    for (const std::string& chunk : c.chunks) EXPECT_TRUE(file.write(chunk.data(), chunk.size()));
-    EXPECT_TRUE(file.close());
-    EXPECT_EQ(test::read_file(path), c.after);
-  }
-}
-
-TEST(StagedFile, FailuresAreAnswersNotCrashes) {
-  test::TempDir dir;
-  fs::create_directory(dir / "folder");
-  {
-    SCOPED_TRACE("a folder stands at the path");
-    StagedFile file;
-    EXPECT_FALSE(file.open(dir / "folder"));
-    EXPECT_FALSE(file.write("a", 1));
-    EXPECT_FALSE(file.close());
-  }
-  {
-    SCOPED_TRACE("the parent folder is missing");
-    StagedFile file;
-    EXPECT_FALSE(file.open(dir / "missing" / "f"));
-  }
-  {
-    SCOPED_TRACE("nothing is written after the close");
-    StagedFile file;
-    ASSERT_TRUE(file.open(dir / "f"));
-    ASSERT_TRUE(file.close());
-    EXPECT_FALSE(file.write("late", 4));
-    EXPECT_FALSE(file.close());
-    EXPECT_EQ(test::read_file(dir / "f"), "");
-  }
-}
-
 // Steps on one StagingFolders object, in order, in a fresh folder holding a
 // file "blocker".
 TEST(StagingFolders, RemembersOnlyWhatItMadeAndNeverAPrefix) {

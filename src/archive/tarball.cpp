@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "archive/archive_open.h"
+#include "fs/archive_open.h"
 #include "archive/gzip_read_ahead.h"
 #include "archive/member_path.h"
 #include "archive/member_path_set.h"

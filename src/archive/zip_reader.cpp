@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/archive_open.h"
+#include "fs/archive_open.h"
 #include "archive/member_path.h"
 #include "archive/member_path_set.h"
 #include "archive/readers.h"

@@ -4,7 +4,7 @@
 
 namespace zrk {
 
-bool wait_for_game(std::FILE* log, std::int32_t pid, int limit_ms) {
+bool wait_for_game(WritableFile* log, std::int32_t pid, int limit_ms) {
   const long shown = static_cast<long>(pid);
   log_line(log, "zrk-update: waiting for pid %ld", shown);
   const ProcessWait wait = wait_for_process(pid, limit_ms);

@@ -2,9 +2,10 @@
 #pragma once
 
 #include <cstdint>
-#include <cstdio>
 #include <filesystem>
 #include <system_error>
+
+#include "fs/writable_file.h"
 
 namespace zrk {
 
@@ -31,7 +32,7 @@ ProcessWait wait_for_process(std::int32_t pid, int limit_ms);
 // the run may not go on. True: the game is gone (or never existed) and the
 // run may go on. False: give up; the reason is already logged. Tests shorten
 // the limit.
-bool wait_for_game(std::FILE* log, std::int32_t pid, int limit_ms = kGameWaitSeconds * 1000);
+bool wait_for_game(WritableFile* log, std::int32_t pid, int limit_ms = kGameWaitSeconds * 1000);
 
 // Starts `relaunch` with no arguments in the folder `install`, with the
 // updater's environment and none of its open files, and does not wait for it.

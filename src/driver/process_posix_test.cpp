@@ -29,9 +29,10 @@ struct WaitResult {
 
 WaitResult wait_logged(std::int32_t pid, int limit_ms) {
   TempDir dir;
-  SharedFile log = open_update_log(dir.path());
-  const bool went_on = wait_for_game(log.get(), pid, limit_ms);
-  log.reset();
+  WritableFile log;
+  open_update_log(dir.path(), &log);
+  const bool went_on = wait_for_game(&log, pid, limit_ms);
+  log.close();
   return {went_on, test::read_log_messages(dir / "update.log")};
 }
 
@@ -55,9 +56,10 @@ WaitResult wait_logged_without_pidfd(int refusal, std::int32_t pid, int limit_ms
         prctl(PR_SET_SECCOMP, SECCOMP_MODE_FILTER, &program) != 0) {
       _exit(2);
     }
-    SharedFile log = open_update_log(dir.path());
-    const bool went_on = wait_for_game(log.get(), pid, limit_ms);
-    log.reset();
+    WritableFile log;
+    open_update_log(dir.path(), &log);
+    const bool went_on = wait_for_game(&log, pid, limit_ms);
+    log.close();
     _exit(went_on ? 0 : 1);
   }
   if (reap != nullptr) reap->wait();

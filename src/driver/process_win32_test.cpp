@@ -61,18 +61,20 @@ class StandInGame {
 
 class ProcessWin32 : public ::testing::Test {
  protected:
+  ProcessWin32() { open_update_log(dir_.path(), &log_); }
+
   std::vector<std::string> logged() const {
-    log_.reset();
+    log_.close();
     return test::read_log_messages(dir_ / "update.log");
   }
 
   test::TempDir dir_;
-  mutable SharedFile log_ = open_update_log(dir_.path());
+  mutable WritableFile log_;
 };
 
 TEST_F(ProcessWin32, AnIdThatNamesNoProcessIsGoneWithError87) {
   // Above any id Windows hands out, and not a multiple of 4 as its ids are.
-  ASSERT_TRUE(wait_for_game(log_.get(), 4194305, 1000));
+  ASSERT_TRUE(wait_for_game(&log_, 4194305, 1000));
   EXPECT_EQ(logged(), (std::vector<std::string>{"zrk-update: waiting for pid 4194305",
                                                 "pid 4194305 is gone (error 87)"}));
 }
@@ -80,7 +82,7 @@ TEST_F(ProcessWin32, AnIdThatNamesNoProcessIsGoneWithError87) {
 TEST_F(ProcessWin32, AGameThatEndsInTimeIsWaitedFor) {
   StandInGame game(dir_.path(), 700);
   const Clock::time_point start = Clock::now();
-  EXPECT_TRUE(wait_for_game(log_.get(), game.pid(), 10000));
+  EXPECT_TRUE(wait_for_game(&log_, game.pid(), 10000));
   EXPECT_GT(Clock::now() - start, std::chrono::milliseconds(300));
   EXPECT_EQ(logged(),
             std::vector<std::string>{"zrk-update: waiting for pid " + std::to_string(game.pid())});
@@ -88,7 +90,7 @@ TEST_F(ProcessWin32, AGameThatEndsInTimeIsWaitedFor) {
 
 TEST_F(ProcessWin32, AGameThatOutlivesTheLimitStopsTheRun) {
   StandInGame game(dir_.path(), 20000);
-  EXPECT_FALSE(wait_for_game(log_.get(), game.pid(), 1000));
+  EXPECT_FALSE(wait_for_game(&log_, game.pid(), 1000));
   const std::string pid = std::to_string(game.pid());
   EXPECT_EQ(logged(), (std::vector<std::string>{"zrk-update: waiting for pid " + pid,
                                                 "pid " + pid + " is still running after 1 s"}));

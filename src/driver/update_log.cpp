@@ -1,6 +1,7 @@
 #include "driver/update_log.h"
 
 #include <cstdarg>
+#include <cstdio>
 #include <ctime>
 #include <string>
 #include <string_view>
@@ -62,12 +63,12 @@ std::string format_message(const char* format, va_list values) {
 
 }  // namespace
 
-SharedFile open_update_log(const std::filesystem::path& update_dir) {
-  return open_shared_file(update_dir / "update.log", "ab");
+std::error_code open_update_log(const std::filesystem::path& update_dir, WritableFile* log) {
+  return log->open(update_dir / "update.log", WriteStart::kEnd);
 }
 
-void log_line(std::FILE* log, const char* format, ...) {
-  if (log == nullptr || std::ferror(log)) return;
+void log_line(WritableFile* log, const char* format, ...) {
+  if (log == nullptr || !log->is_open()) return;
   va_list values;
   va_start(values, format);
   const std::string message = format_message(format, values);
@@ -79,8 +80,8 @@ void log_line(std::FILE* log, const char* format, ...) {
   if (const std::tm* local = std::localtime(&now)) {
     std::strftime(stamp, sizeof stamp, "%Y-%m-%d %H:%M:%S", local);
   }
-  std::fprintf(log, "%s %s\n", stamp, escape_message(message).c_str());
-  std::fflush(log);
+  const std::string line = std::string(stamp) + " " + escape_message(message) + "\n";
+  if (log->write(line.data(), line.size())) log->close();
 }
 
 }  // namespace zrk

@@ -27,20 +27,20 @@ bool starts_with_stamp(const std::string& line) {
 }
 
 std::string write_lines(const std::filesystem::path& folder,
-                        const std::function<void(std::FILE*)>& writer) {
-  SharedFile log = open_update_log(folder);
-  EXPECT_NE(log, nullptr);
-  writer(log.get());
-  log.reset();
+                        const std::function<void(WritableFile*)>& writer) {
+  WritableFile log;
+  EXPECT_FALSE(open_update_log(folder, &log));
+  writer(&log);
+  log.close();
   return read_file(folder / "update.log");
 }
 
 TEST(UpdateLog, WritesStampedLinesAndAppendsAcrossRuns) {
   TempDir dir;
   write_lines(dir.path(),
-              [](std::FILE* log) { log_line(log, "zrk-update: waiting for pid %ld", 42L); });
+              [](WritableFile* log) { log_line(log, "zrk-update: waiting for pid %ld", 42L); });
   const std::string content =
-      write_lines(dir.path(), [](std::FILE* log) { log_line(log, "%s", "second run"); });
+      write_lines(dir.path(), [](WritableFile* log) { log_line(log, "%s", "second run"); });
   const size_t first_end = content.find('\n') + 1;
   const std::string first = content.substr(0, first_end);
   const std::string second = content.substr(first_end);
@@ -52,7 +52,8 @@ TEST(UpdateLog, WritesStampedLinesAndAppendsAcrossRuns) {
 TEST(UpdateLog, StampIsLocalTime) {
   TempDir dir;
   const std::time_t before = std::time(nullptr);
-  const std::string content = write_lines(dir.path(), [](std::FILE* log) { log_line(log, "x"); });
+  const std::string content =
+      write_lines(dir.path(), [](WritableFile* log) { log_line(log, "x"); });
   char expected[32];
   std::strftime(expected, sizeof expected, "%Y-%m-%d %H:%M", std::localtime(&before));
   EXPECT_EQ(content.substr(0, 16), expected);  // minutes: a second may tick in between
@@ -62,7 +63,7 @@ TEST(UpdateLog, StageLinesArePrintedVerbatim) {
   TempDir dir;
   const std::string stage_line = "skipped Z-Ravelkin/100% %s %n (unsupported tar type 2)";
   const std::string content =
-      write_lines(dir.path(), [&](std::FILE* log) { log_line(log, "%s", stage_line.c_str()); });
+      write_lines(dir.path(), [&](WritableFile* log) { log_line(log, "%s", stage_line.c_str()); });
   EXPECT_EQ(content.substr(20), stage_line + "\n");
 }
 
@@ -70,7 +71,7 @@ TEST(UpdateLog, CutsMessagesAfter1023Bytes) {
   TempDir dir;
   const std::string long_text(1500, 'x');
   const std::string content =
-      write_lines(dir.path(), [&](std::FILE* log) { log_line(log, "%s", long_text.c_str()); });
+      write_lines(dir.path(), [&](WritableFile* log) { log_line(log, "%s", long_text.c_str()); });
   EXPECT_EQ(content.substr(20), std::string(1023, 'x') + "\n");
 }
 
@@ -78,7 +79,7 @@ TEST(UpdateLog, ControlBytesCannotForgeLines) {
   TempDir dir;
   const std::string name = "skipped Z-Ravelkin/a\nzrk-update: update applied\r\tb\x7f";
   const std::string content =
-      write_lines(dir.path(), [&](std::FILE* log) { log_line(log, "%s", name.c_str()); });
+      write_lines(dir.path(), [&](WritableFile* log) { log_line(log, "%s", name.c_str()); });
   EXPECT_EQ(content.substr(20),
             "skipped Z-Ravelkin/a\\x0azrk-update: update applied\\x0d\\x09b\\x7f\n");
 }
@@ -113,7 +114,7 @@ TEST(UpdateLog, LinesAreValidUtf8AndCutBetweenCharacters) {
     SCOPED_TRACE(c.what);
     TempDir dir;
     const std::string content =
-        write_lines(dir.path(), [&](std::FILE* log) { log_line(log, "%s", c.message.c_str()); });
+        write_lines(dir.path(), [&](WritableFile* log) { log_line(log, "%s", c.message.c_str()); });
     EXPECT_EQ(content.substr(20), c.written + "\n");
   }
 }
@@ -121,8 +122,10 @@ TEST(UpdateLog, LinesAreValidUtf8AndCutBetweenCharacters) {
 TEST(UpdateLog, CannotBeOpenedWhereAFolderStands) {
   TempDir dir;
   std::filesystem::create_directory(dir / "update.log");
-  EXPECT_EQ(open_update_log(dir.path()), nullptr);
-  EXPECT_EQ(open_update_log(dir / "missing"), nullptr);
+  WritableFile log;
+  EXPECT_TRUE(open_update_log(dir.path(), &log));
+  EXPECT_TRUE(open_update_log(dir / "missing", &log));
+  EXPECT_FALSE(log.is_open());
 }
 
 }  // namespace

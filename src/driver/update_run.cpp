@@ -4,12 +4,11 @@
 #include <system_error>
 
 #include "archive/extract.h"
-#include "common/durable.h"
 #include "common/messages.h"
-#include "common/shared_file.h"
 #include "common/text.h"
 #include "driver/process.h"
 #include "driver/update_log.h"
+#include "fs/durable.h"
 #include "fs/host_folders.h"
 #include "fs/host_tree.h"
 #include "fs/listing.h"
@@ -21,7 +20,7 @@ namespace zrk {
 
 namespace {
 
-void log_messages(std::FILE* log, const Messages& messages) {
+void log_messages(WritableFile* log, const Messages& messages) {
   for (const std::string& line : messages) log_line(log, "%s", line.c_str());
 }
 
@@ -53,7 +52,7 @@ bool only_the_running_updater_left(const TreeRemoval& removal, const WorkFolder&
 
 // Removes a work folder after the update; what stays is logged, and the run
 // goes on.
-void remove_work_folder(std::FILE* log, const WorkFolder& folder, const WorkFolder& backup) {
+void remove_work_folder(WritableFile* log, const WorkFolder& folder, const WorkFolder& backup) {
   const TreeRemoval removal = remove_tree(from_utf8(folder.at));
   if (!removal.error) return;
   if (folder.at == backup.at && only_the_running_updater_left(removal, backup)) {
@@ -68,24 +67,23 @@ void remove_work_folder(std::FILE* log, const WorkFolder& folder, const WorkFold
 // The marker reaches the device before anything that it vouches for is
 // cleaned up.
 bool write_marker(const std::filesystem::path& marker, const std::string& archive_text) {
-  SharedFile file = open_shared_file(marker, "wb");
-  if (file == nullptr) return false;
+  WritableFile file;
+  if (file.open(marker, WriteStart::kEmpty)) return false;
   const std::string line = "applied " + archive_file_name(archive_text) + "\n";
-  std::fwrite(line.data(), 1, line.size(), file.get());
-  const bool flushed = flush_shared_file(file);
-  return close_shared_file(file) && flushed;
+  const bool written = !file.write(line.data(), line.size()) && !file.sync();
+  return !file.close() && written;
 }
 
 // After the swap a folder whose entries did not reach the device is only
 // reported: the update has been made and stands.
-void flush_swapped_folder(std::FILE* log, const WorkFolder& folder) {
+void flush_swapped_folder(WritableFile* log, const WorkFolder& folder) {
   if (const std::error_code ec = flush_folder(from_utf8(folder.at))) {
     log_line(log, "zrk-update: could not flush %s: %s", folder.shown.c_str(), ec.message().c_str());
   }
 }
 
 // Why the game cannot start where no system error says it.
-void log_start_error(std::FILE* log, std::error_code ec, const std::string& install) {
+void log_start_error(WritableFile* log, std::error_code ec, const std::string& install) {
   if (ec == std::errc::filename_too_long) {
     log_line(log, "zrk-update: %s is too deep a folder to start a program in", install.c_str());
   }
@@ -94,7 +92,7 @@ void log_start_error(std::FILE* log, std::error_code ec, const std::string& inst
 }  // namespace
 
 int apply_update(const UpdateOptions& options, const std::filesystem::path& update_dir,
-                 std::FILE* log) {
+                 WritableFile* log) {
   const std::string install = to_utf8(options.install);
   const std::string archive = to_utf8(options.archive);
   const std::string relaunch = to_utf8(options.relaunch);
@@ -191,17 +189,17 @@ int run_update(const std::vector<std::string>& args) {
   const std::filesystem::path update_dir =
       from_utf8(join_path(absolute_path_text(to_utf8(options.install)), ".update"));
   make_folders(update_dir);
-  SharedFile log = open_update_log(update_dir);
-  if (log == nullptr) return kExitCannotWrite;
+  WritableFile log;
+  if (open_update_log(update_dir, &log)) return kExitCannotWrite;
 
   // A stage that raises (a failed text conversion, memory exhaustion) ends the
   // run here: no later stage runs, and the log says why.
   try {
-    return apply_update(options, update_dir, log.get());
+    return apply_update(options, update_dir, &log);
   } catch (const std::exception& e) {
-    log_line(log.get(), "zrk-update: the run stopped on an unexpected error: %s", e.what());
+    log_line(&log, "zrk-update: the run stopped on an unexpected error: %s", e.what());
   } catch (...) {
-    log_line(log.get(), "zrk-update: the run stopped on an unexpected error");
+    log_line(&log, "zrk-update: the run stopped on an unexpected error");
   }
   return kExitCannotWrite;
 }

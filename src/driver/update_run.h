@@ -1,12 +1,12 @@
 // One update run, from the UTF-8 command line to the process exit code.
 #pragma once
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "driver/options.h"
+#include "fs/writable_file.h"
 
 namespace zrk {
 
@@ -26,6 +26,6 @@ int run_update(const std::vector<std::string>& args);
 // Runs the stages in their fixed order and returns the exit code. Every
 // outcome is logged to `log` before it returns.
 int apply_update(const UpdateOptions& options, const std::filesystem::path& update_dir,
-                 std::FILE* log);
+                 WritableFile* log);
 
 }  // namespace zrk

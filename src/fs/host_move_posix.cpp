@@ -11,7 +11,7 @@
 #include <system_error>
 #include <vector>
 
-#include "common/durable.h"
+#include "fs/durable.h"
 #include "fs/host_move.h"
 #include "fs/host_tree.h"
 #include "fs/listing.h"

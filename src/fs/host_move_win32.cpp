@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "common/durable.h"
+#include "fs/durable.h"
 #include "fs/host_move.h"
 #include "fs/host_tree.h"
 #include "fs/link_guard_win32.h"

@@ -1,12 +1,11 @@
 #include "pack/archive_check.h"
 
 #include <algorithm>
-#include <cerrno>
 #include <system_error>
 
 #include "archive/extract.h"
-#include "common/shared_file.h"
 #include "common/text.h"
+#include "fs/input_file.h"
 #include "pack/staged_tally.h"
 #include "swap/payload.h"
 
@@ -42,10 +41,10 @@ void divide_items(std::vector<std::string> names, CheckReport* report) {
 
 // A refusal because the file cannot be opened at all is a read failure.
 void note_unreadable(std::string_view archive_text, CheckReport* report) {
-  SharedFile file = open_shared_file(from_utf8(archive_text), "rb");
-  if (file != nullptr) return;
-  const std::error_code error(errno, std::generic_category());
-  report->lines.push_back("cannot read " + std::string(archive_text) + ": " + error.message());
+  InputFile file;
+  if (file.open(from_utf8(archive_text))) return;
+  report->lines.push_back("cannot read " + std::string(archive_text) + ": " +
+                          file.error().message());
   report->exit_code = kPackCannotReadOrWrite;
 }
 

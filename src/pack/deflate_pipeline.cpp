@@ -5,7 +5,7 @@
 #include <algorithm>
 
 #include "common/text.h"
-#include "pack/input_file.h"
+#include "fs/input_file.h"
 #include "pack/raw_deflate.h"
 
 namespace zrk {

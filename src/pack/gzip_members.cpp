@@ -54,7 +54,7 @@ std::size_t GzipMemberCompressor::compress(const char* input, std::size_t size, 
   return static_cast<std::size_t>(end - output);
 }
 
-GzipMemberWriter::GzipMemberWriter(OutputFile* out, int level, unsigned jobs,
+GzipMemberWriter::GzipMemberWriter(WritableFile* out, int level, unsigned jobs,
                                    std::size_t member_input)
     : out_(out), level_(level), member_input_(member_input) {
   if (jobs < 1) jobs = 1;
@@ -111,7 +111,10 @@ void GzipMemberWriter::write_oldest() {
     queue_.pop_front();
   }
   if (!failed_ && member->output_size == 0) compression_failed_ = failed_ = true;
-  if (!failed_ && !out_->write(member->output.get(), member->output_size)) failed_ = true;
+  if (!failed_) {
+    write_error_ = out_->write(member->output.get(), member->output_size);
+    failed_ = static_cast<bool>(write_error_);
+  }
   member->input.clear();
   member->done = false;
   free_.push_back(member);
@@ -141,7 +144,7 @@ bool GzipMemberWriter::write(const char* data, std::size_t size) {
 }
 
 std::string GzipMemberWriter::error_text() const {
-  return compression_failed_ ? "zlib failed to compress" : out_->error().message();
+  return compression_failed_ ? "zlib failed to compress" : write_error_.message();
 }
 
 bool GzipMemberWriter::finish() {

@@ -11,10 +11,11 @@
 #include <memory>
 #include <mutex>
 #include <string>
+#include <system_error>
 #include <thread>
 #include <vector>
 
-#include "pack/output_file.h"
+#include "fs/writable_file.h"
 #include "pack/raw_deflate.h"
 
 namespace zrk {
@@ -30,7 +31,7 @@ class GzipMemberWriter {
   // Writes to `out` (open, borrowed) at deflate `level` on `jobs` threads
   // (at least 1). Holds `jobs` + 1 members' buffers, made once: one filling,
   // the others compressing or waiting to be written.
-  GzipMemberWriter(OutputFile* out, int level, unsigned jobs,
+  GzipMemberWriter(WritableFile* out, int level, unsigned jobs,
                    std::size_t member_input = kGzipMemberInput);
   // Stops the threads; what was not finished is not written.
   ~GzipMemberWriter();
@@ -60,11 +61,12 @@ class GzipMemberWriter {
   void write_oldest();
   void work();
 
-  OutputFile* out_;
+  WritableFile* out_;
   int level_;
   std::size_t member_input_;
   bool failed_ = false;
   bool compression_failed_ = false;
+  std::error_code write_error_;  // the output's, once it failed
   std::vector<std::unique_ptr<Member>> members_;
   Member* filling_ = nullptr;
   std::vector<Member*> free_;

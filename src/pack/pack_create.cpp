@@ -5,11 +5,11 @@
 
 #include "archive/extract.h"
 #include "common/text.h"
+#include "fs/writable_file.h"
 #include "pack/archive_check.h"
 #include "pack/archive_writers.h"
 #include "pack/build_tree.h"
 #include "pack/console.h"
-#include "pack/output_file.h"
 
 namespace zrk {
 
@@ -90,8 +90,7 @@ int create_archive(const CreateOptions& options) {
     std::fprintf(stderr, "no archive written\n");
     return report.exit_code;
   }
-  std::error_code error;
-  if (!replace_file(temporary, archive, &error)) {
+  if (const std::error_code error = replace_file(temporary, archive)) {
     discard(temporary);
     std::fprintf(stderr, "cannot write %s: %s\n", options.archive.c_str(), error.message().c_str());
     return kPackCannotReadOrWrite;

@@ -3,10 +3,10 @@
 #include <vector>
 
 #include "common/text.h"
+#include "fs/input_file.h"
+#include "fs/writable_file.h"
 #include "pack/archive_writers.h"
 #include "pack/gzip_members.h"
-#include "pack/input_file.h"
-#include "pack/output_file.h"
 #include "pack/progress.h"
 #include "pack/tar_writer.h"
 
@@ -22,7 +22,7 @@ std::string line_for(const char* what, const std::filesystem::path& path, const 
 
 struct TarStream {
   GzipMemberWriter* gzip;
-  OutputFile* out;
+  WritableFile* out;
   std::filesystem::path path;
   Progress* progress;
   std::string* error_line;
@@ -79,9 +79,9 @@ ArchiveCounts tarball_counts(const BuildTree& tree) {
 
 bool write_tarball(const BuildTree& tree, const std::filesystem::path& path,
                    const WriteOptions& options, std::string* error_line) {
-  OutputFile out;
-  if (!out.open(path)) {
-    *error_line = line_for("cannot write ", path, out.error().message());
+  WritableFile out;
+  if (const std::error_code ec = out.open(path, WriteStart::kEmpty)) {
+    *error_line = line_for("cannot write ", path, ec.message());
     return false;
   }
   Progress progress(tarball_counts(tree).stream, options.progress);
@@ -105,9 +105,14 @@ bool write_tarball(const BuildTree& tree, const std::filesystem::path& path,
     }
   }
   progress.finish();
-  if (written && (!out.sync() || !out.close())) {
-    *error_line = line_for("cannot write ", path, out.error().message());
-    written = false;
+  if (written) {
+    std::error_code ec = out.sync();
+    const std::error_code closed = out.close();
+    if (!ec) ec = closed;
+    if (ec) {
+      *error_line = line_for("cannot write ", path, ec.message());
+      written = false;
+    }
   }
   return written;
 }

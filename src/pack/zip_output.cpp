@@ -8,7 +8,7 @@
 
 #include "common/text.h"
 #include "fs/host_tree.h"
-#include "pack/output_file.h"
+#include "fs/writable_file.h"
 
 namespace zrk {
 
@@ -37,7 +37,7 @@ class ZipOutput {
     end_ = 0;
     start_ = 0;
     buffer_.clear();
-    return file_.open(path_) || fail();
+    return ok(file_.open(path_, WriteStart::kEmpty));
   }
 
   // Bytes behind the buffer go to the file in place; the rest into the
@@ -45,7 +45,7 @@ class ZipOutput {
   bool write(const char* data, std::size_t size) {
     if (at_ < start_) {
       const auto behind = static_cast<std::size_t>(std::min<std::uint64_t>(size, start_ - at_));
-      if (!file_.write_at(at_, data, behind)) return fail();
+      if (!ok(file_.write_at(at_, data, behind))) return false;
       at_ += behind;
       end_ = std::max(end_, at_);
       data += behind;
@@ -63,8 +63,8 @@ class ZipOutput {
 
   // Writes the buffer out; it starts again at `next`.
   bool flush(std::uint64_t next) {
-    if (!buffer_.empty() && !file_.write_at(start_, buffer_.data(), buffer_.size())) {
-      return fail();
+    if (!buffer_.empty() && !ok(file_.write_at(start_, buffer_.data(), buffer_.size()))) {
+      return false;
     }
     buffer_.clear();
     start_ = next;
@@ -79,11 +79,19 @@ class ZipOutput {
   }
 
   // Writes what is left, flushed to the device.
-  bool commit() { return flush(end_) && ((file_.sync() && file_.close()) || fail()); }
+  bool commit() {
+    if (!flush(end_)) return false;
+    const std::error_code synced = file_.sync();
+    const std::error_code closed = file_.close();
+    return ok(synced ? synced : closed);
+  }
 
-  bool fail() {
+  // True when `ec` is no error. Otherwise its line is kept, unless an
+  // earlier failure's is, and libzip is told of a write error.
+  bool ok(const std::error_code& ec) {
+    if (!ec) return true;
     if (error_line_->empty()) {
-      *error_line_ = "cannot write " + to_utf8(path_) + ": " + file_.error().message();
+      *error_line_ = "cannot write " + to_utf8(path_) + ": " + ec.message();
     }
     zip_error_set(&error_, ZIP_ER_WRITE, 0);
     return false;
@@ -92,7 +100,7 @@ class ZipOutput {
   std::filesystem::path path_;
   std::string* error_line_;
   zip_error_t error_;
-  OutputFile file_;
+  WritableFile file_;
   std::vector<char> buffer_;  // the file's bytes from `start_` on, not yet written
   std::uint64_t start_ = 0;
   std::uint64_t at_ = 0;   // where libzip writes next

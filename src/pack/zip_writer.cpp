@@ -13,7 +13,6 @@
 #include "common/text.h"
 #include "pack/archive_writers.h"
 #include "pack/deflate_pipeline.h"
-#include "pack/output_file.h"
 #include "pack/progress.h"
 #include "pack/zip_output.h"
 

@@ -156,9 +156,9 @@ std::vector<CrashPoint> crash_points() {
   const std::vector<CrashPoint> later = {
       {"BeforeTheMarker",
        [](const CrashEndToEnd& t) {
-         return stop_at(test::pause_at("fopen", 1, t.install_text() + "/.update/applied.ok"));
+         return stop_at(test::pause_at("open", 1, t.install_text() + "/.update/applied.ok"));
        },
-       [](const CrashEndToEnd& t) { return "fopen " + t.install_text() + "/.update/applied.ok"; },
+       [](const CrashEndToEnd& t) { return "open " + t.install_text() + "/.update/applied.ok"; },
        kSwapped},
       // Staging then holds only the ignored items, NOTES.txt and saves/.
       {"CleaningUpStaging",
@@ -469,7 +469,7 @@ TEST_P(PowerCutEndToEnd, LeavesAGameThatStartsOrThatTheNextRunCompletes) {
   reinstall(c.read_only_game);
   const Lines changes = traced_name_changes(archive, rules);
   ASSERT_EQ(changes.size(), 7u);  // three items out and in, a new one in
-  const std::string marker = "fopen " + install_text() + "/.update/applied.ok";
+  const std::string marker = "open " + install_text() + "/.update/applied.ok";
   for (size_t cut = 0; cut <= changes.size(); ++cut) {
     const std::string next = cut < changes.size() ? changes[cut] : marker;
     SCOPED_TRACE(cut == 0 ? "before the first name change" : "after " + changes[cut - 1]);

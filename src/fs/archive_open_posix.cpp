@@ -1,4 +1,4 @@
-#include "archive/archive_open.h"
+#include "fs/archive_open.h"
 
 namespace zrk {
 

@@ -3,7 +3,7 @@
 // the end of the file as ERROR_HANDLE_EOF.
 #include <windows.h>
 
-#include "pack/input_file.h"
+#include "fs/input_file.h"
 
 namespace zrk {
 

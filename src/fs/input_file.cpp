@@ -1,4 +1,4 @@
-#include "pack/input_file.h"
+#include "fs/input_file.h"
 
 namespace zrk {
 

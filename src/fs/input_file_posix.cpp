@@ -5,7 +5,7 @@
 
 #include <cerrno>
 
-#include "pack/input_file.h"
+#include "fs/input_file.h"
 
 namespace zrk {
 

@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "common/durable.h"
+#include "fs/durable.h"
 
 namespace zrk {
 

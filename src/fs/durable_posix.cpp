@@ -9,7 +9,7 @@
 
 #include <cerrno>
 
-#include "common/durable.h"
+#include "fs/durable.h"
 
 namespace zrk {
 

@@ -1,4 +1,4 @@
-// Staged files as descriptors: one at a time, closed on exec, and a full disk.
+// Writable files as descriptors: one at a time, closed on exec, and a full disk.
 #include <fcntl.h>
 #include <gtest/gtest.h>
 
@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "archive/staging.h"
+#include "fs/writable_file.h"
 #include "support/test_support.h"
 
 namespace zrk {
@@ -45,28 +45,28 @@ long open_flags(const fs::path& path) {
   return -1;
 }
 
-TEST(StagedFile, AFullDeviceFailsTheWrite) {
-  StagedFile file;
-  ASSERT_TRUE(file.open("/dev/full"));
-  EXPECT_FALSE(file.write("abc", 3));
+TEST(WritableFile, AFullDeviceFailsTheWrite) {
+  WritableFile file;
+  ASSERT_FALSE(file.open("/dev/full", WriteStart::kEmpty));
+  EXPECT_EQ(file.write("abc", 3), std::errc::no_space_on_device);
   file.close();
 }
 
-TEST(StagedFile, HoldsOneDescriptorThatStartedProgramsDoNotInherit) {
+TEST(WritableFile, HoldsOneDescriptorThatStartedProgramsDoNotInherit) {
   test::TempDir dir;
   const fs::path first = dir / "first";
   const fs::path second = dir / "second";
   {
-    StagedFile file;
-    ASSERT_TRUE(file.open(first));
+    WritableFile file;
+    ASSERT_FALSE(file.open(first, WriteStart::kEmpty));
     EXPECT_EQ(count_open(first), 1);
     EXPECT_NE(open_flags(first) & O_CLOEXEC, 0);
-    ASSERT_TRUE(file.write("1", 1));
+    ASSERT_FALSE(file.write("1", 1));
     // A second open closes the first file.
-    ASSERT_TRUE(file.open(second));
+    ASSERT_FALSE(file.open(second, WriteStart::kEmpty));
     EXPECT_EQ(count_open(first), 0);
     EXPECT_EQ(count_open(second), 1);
-    ASSERT_TRUE(file.write("2", 1));
+    ASSERT_FALSE(file.write("2", 1));
   }
   // Going out of scope closes it, with its data on disk.
   EXPECT_EQ(count_open(second), 0);
