@@ -5,10 +5,17 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
-#include <string>
 #include <system_error>
+#include <type_traits>
 
 namespace zrk {
+
+// How a file changed under a read that expected its scanned size.
+enum class FileChanged {
+  kShorter = 1,  // "the file became shorter while it was read"
+  kGrew,         // "the file grew while it was read"
+};
+std::error_code make_error_code(FileChanged change);
 
 class InputFile {
  public:
@@ -17,24 +24,20 @@ class InputFile {
   InputFile& operator=(const InputFile&) = delete;
   ~InputFile() { close(); }
 
-  // Closes a file still open first. False when it cannot be opened; error()
-  // says why.
-  bool open(const std::filesystem::path& path);
+  // Closes a file still open first. Empty, or the host's error.
+  std::error_code open(const std::filesystem::path& path);
   void close();
 
   // Reads exactly `size` bytes at `offset`; with `end`, one byte more is
   // asked for, to learn that the file ends there, so `data` has room for
-  // `size` + 1. False with `why`: the host's text, or that the file became
-  // shorter or grew while it was read.
-  bool read_exactly(std::uint64_t offset, char* data, std::size_t size, bool end, std::string* why);
-
-  // The host's error of the last failed operation.
-  const std::error_code& error() const { return error_; }
+  // `size` + 1. Empty, the host's error, or a FileChanged.
+  std::error_code read_exactly(std::uint64_t offset, char* data, std::size_t size, bool end);
 
  private:
   // Reads up to `size` bytes (at most 1 GiB) at `offset` in one request. A
   // host reads a file short only at its end, so a count below `size` means
-  // that the file ends there. -1 on failure, or when no file is open.
+  // that the file ends there. -1 on failure (`error_` says why), or when no
+  // file is open.
   std::int64_t read_at(std::uint64_t offset, char* data, std::size_t size);
 
   std::intptr_t handle_ = -1;  // a descriptor on POSIX, a HANDLE on Windows
@@ -42,3 +45,6 @@ class InputFile {
 };
 
 }  // namespace zrk
+
+template <>
+struct std::is_error_code_enum<zrk::FileChanged> : std::true_type {};

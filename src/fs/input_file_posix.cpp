@@ -9,15 +9,14 @@
 
 namespace zrk {
 
-bool InputFile::open(const std::filesystem::path& path) {
+std::error_code InputFile::open(const std::filesystem::path& path) {
   close();
   const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) {
-    error_ = std::error_code(errno, std::generic_category());
-    return false;
+    return {errno, std::generic_category()};
   }
   handle_ = fd;
-  return true;
+  return {};
 }
 
 std::int64_t InputFile::read_at(std::uint64_t offset, char* data, std::size_t size) {

@@ -14,17 +14,16 @@ constexpr std::size_t kLargestRead = 0x40000000;
 
 }  // namespace
 
-bool InputFile::open(const std::filesystem::path& path) {
+std::error_code InputFile::open(const std::filesystem::path& path) {
   close();
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
-    error_ = std::error_code(static_cast<int>(GetLastError()), std::system_category());
-    return false;
+    return {static_cast<int>(GetLastError()), std::system_category()};
   }
   handle_ = reinterpret_cast<std::intptr_t>(file);
-  return true;
+  return {};
 }
 
 std::int64_t InputFile::read_at(std::uint64_t offset, char* data, std::size_t size) {

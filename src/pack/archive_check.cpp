@@ -42,9 +42,9 @@ void divide_items(std::vector<std::string> names, CheckReport* report) {
 // A refusal because the file cannot be opened at all is a read failure.
 void note_unreadable(std::string_view archive_text, CheckReport* report) {
   InputFile file;
-  if (file.open(from_utf8(archive_text))) return;
-  report->lines.push_back("cannot read " + std::string(archive_text) + ": " +
-                          file.error().message());
+  const std::error_code error = file.open(from_utf8(archive_text));
+  if (!error) return;
+  report->lines.push_back("cannot read " + std::string(archive_text) + ": " + error.message());
   report->exit_code = kPackCannotReadOrWrite;
 }
 

@@ -39,13 +39,13 @@ class ChunkDeflater {
       return false;
     };
     InputFile file;
-    if (!file.open(path)) return fail(file.error().message());
-    std::string why;
+    if (const std::error_code error = file.open(path)) return fail(error.message());
     const auto dictionary =
         static_cast<std::size_t>(std::min<std::uint64_t>(chunk.offset, kDictionary));
-    if (dictionary > 0 &&
-        !file.read_exactly(chunk.offset - dictionary, buffer_.get(), dictionary, false, &why)) {
-      return fail(why);
+    if (dictionary > 0) {
+      const std::error_code error =
+          file.read_exactly(chunk.offset - dictionary, buffer_.get(), dictionary, false);
+      if (error) return fail(error.message());
     }
     deflate_.start(out, chunk_room(chunk.input), buffer_.get(), dictionary);
     uLong crc = crc32(0, nullptr, 0);
@@ -53,8 +53,9 @@ class ChunkDeflater {
       const std::size_t piece = std::min(chunk.input - done, kPiece);
       // The file's last piece asks for a byte more, to learn that it ends there.
       const bool end = chunk.last && done + piece == chunk.input;
-      if (!file.read_exactly(chunk.offset + done, buffer_.get(), piece, end, &why)) {
-        return fail(why);
+      if (const std::error_code error =
+              file.read_exactly(chunk.offset + done, buffer_.get(), piece, end)) {
+        return fail(error.message());
       }
       crc = crc32(crc, reinterpret_cast<const Bytef*>(buffer_.get()), static_cast<uInt>(piece));
       done += piece;

@@ -46,13 +46,14 @@ bool put_file(TarStream& stream, const std::filesystem::path& source, std::uint6
     return false;
   };
   InputFile file;
-  if (!file.open(source)) return cannot_read(file.error().message());
-  std::string why;
+  if (const std::error_code error = file.open(source)) return cannot_read(error.message());
   for (std::uint64_t done = 0;;) {
     const std::uint64_t left = size - done;
     const std::size_t piece = left < kReadSize ? static_cast<std::size_t>(left) : kReadSize;
     const bool last = piece == left;
-    if (!file.read_exactly(done, stream.buffer.data(), piece, last, &why)) return cannot_read(why);
+    if (const std::error_code error = file.read_exactly(done, stream.buffer.data(), piece, last)) {
+      return cannot_read(error.message());
+    }
     if (!stream.put(stream.buffer.data(), piece)) return false;
     done += piece;
     if (last) break;
