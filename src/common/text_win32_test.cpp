@@ -3,10 +3,8 @@
 #include <windows.h>
 
 #include <string>
-#include <vector>
 
 #include "common/text.h"
-#include "driver/arguments_win32.h"
 
 namespace zrk {
 namespace {
@@ -61,24 +59,6 @@ TEST(LongPathForm, WholeRelativePathsAreMadeAbsoluteFirst) {
     EXPECT_EQ(text, c.absolute) << c.text;
     const std::wstring platform = from_utf8(text).native();
     EXPECT_EQ(platform.compare(0, 4, L"\\\\?\\"), 0) << c.text;
-  }
-}
-
-// Each argument converts on its own; one that cannot keeps its place, empty.
-TEST(CommandLine, ArgumentsThatDoNotConvertBecomeEmpty) {
-  const struct {
-    std::wstring line;
-    std::vector<std::string> args;
-  } kCases[] = {
-      {L"zrk-update --install \"C:\\Z\u00e9 R\" --pid 5",
-       {"zrk-update", "--install", "C:\\Z\xC3\xA9 R", "--pid", "5"}},
-      {L"zrk-update --install C:\\Z\xD800 --pid 5", {"zrk-update", "--install", "", "--pid", "5"}},
-      {L"zrk-update --install C:\\\xDC00Z --pid 5", {"zrk-update", "--install", "", "--pid", "5"}},
-      {L"zrk-update --install C:\\\xD83D\xDE00 \"\"",
-       {"zrk-update", "--install", "C:\\\xF0\x9F\x98\x80", ""}},
-  };
-  for (const auto& c : kCases) {
-    EXPECT_EQ(utf8_arguments(c.line.c_str()), c.args) << c.args[2];
   }
 }
 
