@@ -6,7 +6,6 @@
 #include <string_view>
 #include <vector>
 
-#include "fs/archive_open.h"
 #include "archive/gzip_read_ahead.h"
 #include "archive/member_path.h"
 #include "archive/member_path_set.h"
@@ -15,6 +14,7 @@
 #include "archive/staging_sink.h"
 #include "archive/tar_header.h"
 #include "common/text.h"
+#include "fs/archive_open.h"
 
 namespace zrk {
 

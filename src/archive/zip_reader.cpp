@@ -10,12 +10,12 @@
 #include <string>
 #include <vector>
 
-#include "fs/archive_open.h"
 #include "archive/member_path.h"
 #include "archive/member_path_set.h"
 #include "archive/readers.h"
 #include "archive/staging.h"
 #include "common/text.h"
+#include "fs/archive_open.h"
 
 namespace zrk {
 

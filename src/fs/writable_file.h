@@ -57,6 +57,9 @@ class WritableFile {
   std::error_code close();
 
  private:
+  // The host's open of `path` as `start_` asks; sets `handle_` on success.
+  std::error_code open_host(const std::filesystem::path& path);
+
   std::intptr_t handle_ = -1;  // a descriptor on POSIX, a HANDLE on Windows
   WriteStart start_ = WriteStart::kEmpty;
   AtClose at_close_ = AtClose::kHandOver;

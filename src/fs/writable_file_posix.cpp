@@ -44,21 +44,11 @@ std::error_code put_all(int fd, const char* data, std::size_t size, const std::u
 
 }  // namespace
 
-WritableFile::~WritableFile() {
-  if (is_open()) close();
-}
-
-std::error_code WritableFile::open(const std::filesystem::path& path, WriteStart start,
-                                   AtClose at_close) {
-  if (is_open()) close();
-  const int where = start == WriteStart::kEnd ? O_APPEND : O_TRUNC;
+std::error_code WritableFile::open_host(const std::filesystem::path& path) {
+  const int where = start_ == WriteStart::kEnd ? O_APPEND : O_TRUNC;
   const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | where, 0666);
   if (fd < 0) return last_error();
   handle_ = fd;
-  start_ = start;
-  at_close_ = at_close;
-  written_ = 0;
-  started_ = 0;
   return {};
 }
 

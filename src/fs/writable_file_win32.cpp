@@ -91,24 +91,14 @@ std::error_code put_all(HANDLE file, const char* data, std::size_t size,
 
 }  // namespace
 
-WritableFile::~WritableFile() {
-  if (is_open()) close();
-}
-
-std::error_code WritableFile::open(const std::filesystem::path& path, WriteStart start,
-                                   AtClose at_close) {
-  if (is_open()) close();
-  const bool at_end = start == WriteStart::kEnd;
+std::error_code WritableFile::open_host(const std::filesystem::path& path) {
+  const bool at_end = start_ == WriteStart::kEnd;
   const HANDLE file =
       CreateFileW(path.c_str(), at_end ? FILE_APPEND_DATA : GENERIC_WRITE,
                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                   at_end ? OPEN_ALWAYS : CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return last_error();
   handle_ = reinterpret_cast<std::intptr_t>(file);
-  start_ = start;
-  at_close_ = at_close;
-  written_ = 0;
-  started_ = 0;
   return {};
 }
 
