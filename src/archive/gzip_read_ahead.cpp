@@ -1,6 +1,7 @@
 #include "archive/gzip_read_ahead.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <cstring>
 
 namespace zrk {
@@ -12,6 +13,24 @@ namespace {
 // both threads busy through a file's close or a run of small members.
 constexpr std::size_t kSlotCount = 4;
 constexpr unsigned kSlotSize = 128 * 1024;
+
+// gzread, asked again after a read of the archive that a signal interrupted:
+// zlib keeps that failure and answers -1 from then on, which would refuse a
+// sound archive as cut short. Nothing was taken from the file by the failed
+// read, so the same read goes on where it stopped. `*error` is zlib's code
+// for the read that counts.
+int read_inflated(gzFile file, char* data, unsigned size, int* error) {
+  for (;;) {
+    errno = 0;
+    const int got = gzread(file, data, size);
+    *error = Z_OK;
+    if (got <= 0 || errno != 0) gzerror(file, error);
+    if (*error != Z_ERRNO || errno != EINTR) return got;
+    gzclearerr(file);
+    *error = Z_OK;
+    if (got > 0) return got;
+  }
+}
 
 }  // namespace
 
@@ -35,9 +54,8 @@ void GzipReadAhead::inflate() {
       if (stopping_) return;
       slot = &slots_[filled_ % slots_.size()];
     }
-    const int got = gzread(file_, slot->data.data(), kSlotSize);
     int error = Z_OK;
-    if (got <= 0) gzerror(file_, &error);
+    const int got = read_inflated(file_, slot->data.data(), kSlotSize, &error);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       if (got > 0) {

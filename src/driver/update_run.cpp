@@ -75,11 +75,19 @@ bool write_marker(const std::filesystem::path& marker, const std::string& archiv
 }
 
 // After the swap a folder whose entries did not reach the device is only
-// reported: the update has been made and stands.
-void flush_swapped_folder(WritableFile* log, const WorkFolder& folder) {
-  if (const std::error_code ec = flush_folder(from_utf8(folder.at))) {
-    log_line(log, "zrk-update: could not flush %s: %s", folder.shown.c_str(), ec.message().c_str());
-  }
+// reported: the update has been made and stands. False when it was reported.
+bool flush_swapped_folder(WritableFile* log, const WorkFolder& folder) {
+  const std::error_code ec = flush_folder(from_utf8(folder.at));
+  if (!ec) return true;
+  log_line(log, "zrk-update: could not flush %s: %s", folder.shown.c_str(), ec.message().c_str());
+  return false;
+}
+
+// Takes away the swap's mark once every move it vouches for is on the device;
+// from then on the backup holds only forms the install folder has left
+// behind, which must never come back.
+std::error_code clear_swap_mark(const WorkFolder& mark) {
+  return remove_tree(from_utf8(mark.at)).error;
 }
 
 // Why the game cannot start where no system error says it.
@@ -100,6 +108,7 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
   const std::string install_at = absolute_path_text(install);
   const WorkFolder staging = work_folder(install, install_at, ".update/staging");
   const WorkFolder backup = work_folder(install, install_at, ".update/backup");
+  const WorkFolder mark = work_folder(install, install_at, ".update/swap-unfinished");
   const std::filesystem::path staging_path = from_utf8(staging.at);
 
   log_line(log, "zrk-update: install %s", install.c_str());
@@ -150,7 +159,8 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
   const std::unique_ptr<ZrkUpdFs> fs = make_host_fs();
   messages.clear();
   SwapOutcome outcome;
-  swap_payload(&outcome, fs.get(), install_at, staging.at, backup.at, staged_names, &messages);
+  swap_payload(&outcome, fs.get(), install_at, staging.at, backup.at, staged_names, &messages,
+               mark.at);
   log_messages(log, messages);
   if (outcome.status != kSwapOk) {
     log_line(log, "zrk-update: the swap failed at %s and the rollback is %s",
@@ -164,14 +174,26 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
 
   flush_swapped_folder(log, {install, install_at});
   flush_swapped_folder(log, backup);
+  if (const std::error_code ec = clear_swap_mark(mark)) {
+    log_line(log, "zrk-update: cannot remove %s: %s", mark.shown.c_str(), ec.message().c_str());
+    return kExitCannotWrite;
+  }
   const std::filesystem::path marker = update_dir / "applied.ok";
   if (!write_marker(marker, archive)) {
     log_line(log, "zrk-update: cannot write %s", to_utf8(marker).c_str());
     return kExitCannotWrite;
   }
-  flush_swapped_folder(log, {to_utf8(update_dir), to_utf8(update_dir)});
+  // Until the mark's removal is on the device, a cut could bring it back
+  // beside a backup half removed, which would then be put back; so the
+  // backup stays for the next run.
+  const bool mark_gone = flush_swapped_folder(log, {to_utf8(update_dir), to_utf8(update_dir)});
 
-  for (const WorkFolder& folder : {staging, backup}) remove_work_folder(log, folder, backup);
+  remove_work_folder(log, staging, backup);
+  if (mark_gone) {
+    remove_work_folder(log, backup, backup);
+  } else {
+    log_line(log, "zrk-update: %s stays until the next update", backup.shown.c_str());
+  }
 
   log_line(log, "zrk-update: update applied, starting %s", relaunch.c_str());
   const std::error_code ec = start_program(options.relaunch, options.install);

@@ -10,16 +10,20 @@
 #include <cerrno>
 
 #include "fs/durable.h"
+#include "fs/interrupted_posix.h"
 
 namespace zrk {
 
 namespace {
 
 std::error_code flush_with(const std::filesystem::path& folder, int (*flush)(int)) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = again_if_interrupted(
+      [&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
   if (fd < 0) return {errno, std::generic_category()};
   std::error_code ec;
-  if (flush(fd) != 0) ec.assign(errno, std::generic_category());
+  if (again_if_interrupted([&] { return flush(fd); }) != 0) {
+    ec.assign(errno, std::generic_category());
+  }
   ::close(fd);
   return ec;
 }

@@ -2,11 +2,12 @@
 // host's own calls (host_move_*.cpp), the entry test and the removal through
 // the host's tree walk (host_tree_*.cpp), which never follows a link; folder
 // creation is std::filesystem. Error detail stays inside; the swap only sees
-// yes or no.
+// yes or no, and for the status of a path, "cannot tell".
 #include <system_error>
 #include <thread>
 
 #include "common/text.h"
+#include "fs/durable.h"
 #include "fs/host_folders.h"
 #include "fs/host_move.h"
 #include "fs/host_tree.h"
@@ -22,9 +23,18 @@ class HostFs final : public ZrkUpdFs {
  public:
   explicit HostFs(std::chrono::milliseconds retry_delay) : retry_delay_(retry_delay) {}
 
-  bool exists(const std::string& path) override { return entry_exists(from_utf8(path)); }
+  Presence exists(const std::string& path) override {
+    bool present = false;
+    if (find_entry(from_utf8(path), &present)) return Presence::kCannotTell;
+    return present ? Presence::kPresent : Presence::kAbsent;
+  }
 
-  bool is_file(const std::string& path) override { return is_regular_entry(from_utf8(path)); }
+  Presence is_file(const std::string& path) override {
+    const stdfs::path entry = from_utf8(path);
+    if (is_regular_entry(entry)) return Presence::kPresent;
+    bool present = false;
+    return find_entry(entry, &present) ? Presence::kCannotTell : Presence::kAbsent;
+  }
 
   bool rename(const std::string& from, const std::string& to) override {
     const stdfs::path source = from_utf8(from);
@@ -49,15 +59,25 @@ class HostFs final : public ZrkUpdFs {
     return attempt([&] { return replace_once(source, target); });
   }
 
-  bool remove_all(const std::string& path) override { return !remove_tree(from_utf8(path)).error; }
+  bool remove_all(const std::string& path) override {
+    const stdfs::path target = from_utf8(path);
+    return attempt([&] { return !remove_tree(target).error; });
+  }
 
   bool create_directories(const std::string& path) override {
     return !make_folders(from_utf8(path));
   }
 
+  bool flush_entry(const std::string& path) override {
+    const stdfs::path entry = from_utf8(path);
+    bool present = false;
+    if (find_entry(entry, &present) || !present) return false;
+    return !flush_folder(entry.parent_path());
+  }
+
  private:
   // A file still held open by the exiting game, or by a virus scanner, makes a
-  // name change fail for a moment; the attempts ride that out.
+  // name change or a removal fail for a moment; the attempts ride that out.
   template <typename Once>
   bool attempt(Once once) const {
     for (int attempt = 0; attempt < kMoveAttempts; ++attempt) {

@@ -17,19 +17,30 @@ namespace stdfs = std::filesystem;
 using test::read_file;
 using test::write_file;
 
+// A status that cannot be read is an answer of its own, never an absence: a
+// link that loops stands for a disk that fails at that entry.
 TEST_F(HostFsTest, ExistsAsksAboutTheEntryItself) {
   write_file(dir / "file", "x");
   stdfs::create_directory(dir / "folder");
-  const bool links =
-      test::make_symlink("file", dir / "link") && test::make_symlink("missing", dir / "dangling");
+  const bool links = test::make_symlink("file", dir / "link") &&
+                     test::make_symlink("missing", dir / "dangling") &&
+                     test::make_symlink("looped", dir / "looped");
+  constexpr Presence kYes = Presence::kPresent;
+  constexpr Presence kNo = Presence::kAbsent;
   const struct {
     const char* name;
-    bool expected;
+    Presence expected;
     bool link;
   } kCases[] = {
-      {"file", true, false},     {"folder", true, false},         {"link", true, true},
-      {"missing", false, false}, {"dangling", true, true},        {"file/below", false, false},
-      {"folder/", true, false},  {"missing/below", false, false},
+      {"file", kYes, false},
+      {"folder", kYes, false},
+      {"link", kYes, true},
+      {"missing", kNo, false},
+      {"dangling", kYes, true},
+      {"file/below", kNo, false},
+      {"folder/", kYes, false},
+      {"missing/below", kNo, false},
+      {"looped/below", Presence::kCannotTell, true},
   };
   for (const auto& c : kCases) {
     if (c.link && !links) continue;
@@ -112,11 +123,12 @@ TEST_F(HostFsTest, LinkAndReplaceSwapAFileWithoutFreeingItsName) {
       stdfs::perms::owner_write | stdfs::perms::group_write | stdfs::perms::others_write,
       stdfs::perm_options::remove);
 
-  EXPECT_TRUE(fs->is_file(at("game.exe")));
-  EXPECT_FALSE(fs->is_file(at("folder")));
-  EXPECT_FALSE(fs->is_file(at("missing")));
-  if (links) {
-    EXPECT_FALSE(fs->is_file(at("link")));
+  EXPECT_EQ(fs->is_file(at("game.exe")), Presence::kPresent);
+  EXPECT_EQ(fs->is_file(at("folder")), Presence::kAbsent);
+  EXPECT_EQ(fs->is_file(at("missing")), Presence::kAbsent);
+  if (links && test::make_symlink("looped", dir / "looped")) {
+    EXPECT_EQ(fs->is_file(at("link")), Presence::kAbsent);
+    EXPECT_EQ(fs->is_file(at("looped/below")), Presence::kCannotTell);
   }
   EXPECT_EQ(fs->link(at("folder"), at("backup/folder")), LinkResult::kUnsupported);
 

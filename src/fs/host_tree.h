@@ -18,10 +18,11 @@ struct TreeRemoval {
   std::vector<std::filesystem::path> left;
 };
 
-// True when an entry of any kind stands at `path`. A link is asked about
-// itself, so a dangling link is present. A path whose status cannot be read
-// counts as absent.
-bool entry_exists(const std::filesystem::path& path);
+// Looks for an entry of any kind at `path`. A link is asked about itself, so a
+// dangling link is present; a name that does not resolve (a missing parent,
+// or a file where a folder should be) is absent. When the status cannot be
+// read, the error comes back and `*present` says nothing.
+std::error_code find_entry(const std::filesystem::path& path, bool* present);
 
 // Removes `path` and everything below it. A link (on Windows, a reparse
 // point whose tag stands for another name) is removed as itself and its target is never entered; a

@@ -22,6 +22,7 @@
 #include <thread>
 
 #include "fs/host_tree.h"
+#include "fs/interrupted_posix.h"
 #include "fs/listing_posix.h"
 
 namespace zrk {
@@ -168,7 +169,8 @@ void remove_folders(FolderRun* run, Crew* crew) {
 // folders. True when all of it went.
 bool empty_folder(int folder, const char* name, const stdfs::path& shown, TreeRemoval* result,
                   Crew* crew) {
-  const int fd = ::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC);
+  const int fd = again_if_interrupted(
+      [&] { return ::openat(folder, name, O_RDONLY | O_DIRECTORY | O_NOFOLLOW | O_CLOEXEC); });
   if (fd < 0) {
     note(result, shown, errno);
     return false;
@@ -225,9 +227,12 @@ bool remove_at(int folder, const char* name, const stdfs::path& shown, TreeRemov
 
 }  // namespace
 
-bool entry_exists(const stdfs::path& path) {
+std::error_code find_entry(const stdfs::path& path, bool* present) {
   struct stat status {};
-  return ::lstat(path.c_str(), &status) == 0;
+  const int result = again_if_interrupted([&] { return ::lstat(path.c_str(), &status); });
+  *present = result == 0;
+  if (result == 0 || errno == ENOENT || errno == ENOTDIR) return {};
+  return {errno, std::generic_category()};
 }
 
 TreeRemoval remove_tree(const stdfs::path& path) {

@@ -146,8 +146,13 @@ bool remove_entry(const std::wstring& path, TreeRemoval* result) {
 
 }  // namespace
 
-bool entry_exists(const stdfs::path& path) {
-  return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+std::error_code find_entry(const stdfs::path& path, bool* present) {
+  *present = GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  if (*present) return {};
+  const DWORD error = GetLastError();
+  // A parent that is a file answers as a missing path does.
+  if (error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND) return {};
+  return {static_cast<int>(error), std::system_category()};
 }
 
 TreeRemoval remove_tree(const stdfs::path& path) {

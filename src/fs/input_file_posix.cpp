@@ -6,12 +6,13 @@
 #include <cerrno>
 
 #include "fs/input_file.h"
+#include "fs/interrupted_posix.h"
 
 namespace zrk {
 
 std::error_code InputFile::open(const std::filesystem::path& path) {
   close();
-  const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  const int fd = again_if_interrupted([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
   if (fd < 0) {
     return {errno, std::generic_category()};
   }

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "fs/interrupted_posix.h"
 #include "fs/listing_posix.h"
 
 namespace zrk {
@@ -38,7 +39,8 @@ EntryKind listed_kind(unsigned char type) {
 
 void look_at(int folder, const char* name, FolderEntry* entry) {
   struct stat info;
-  if (::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW) != 0) {
+  if (again_if_interrupted([&] { return ::fstatat(folder, name, &info, AT_SYMLINK_NOFOLLOW); }) !=
+      0) {
     entry->kind = EntryKind::kUnreadable;
     entry->error = std::error_code(errno, std::generic_category());
     return;
@@ -70,7 +72,8 @@ std::error_code read_folder_entries(DIR* stream, EntryDetail detail,
 
 std::error_code list_folder_entries(const std::filesystem::path& folder,
                                     std::vector<FolderEntry>* entries, EntryDetail detail) {
-  const int fd = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  const int fd = again_if_interrupted(
+      [&] { return ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC); });
   DIR* stream = fd < 0 ? nullptr : ::fdopendir(fd);
   if (stream == nullptr) {
     const std::error_code error(errno, std::generic_category());

@@ -14,6 +14,7 @@
 #include <cstdio>
 
 #include "fs/durable.h"
+#include "fs/interrupted_posix.h"
 #include "fs/writable_file.h"
 
 namespace zrk {
@@ -46,7 +47,8 @@ std::error_code put_all(int fd, const char* data, std::size_t size, const std::u
 
 std::error_code WritableFile::open_host(const std::filesystem::path& path) {
   const int where = start_ == WriteStart::kEnd ? O_APPEND : O_TRUNC;
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | where, 0666);
+  const int fd = again_if_interrupted(
+      [&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | where, 0666); });
   if (fd < 0) return last_error();
   handle_ = fd;
   return {};
@@ -73,7 +75,9 @@ std::error_code WritableFile::write_at(std::uint64_t offset, const char* data, s
 
 std::error_code WritableFile::sync() {
   if (!is_open()) return not_open();
-  return ::fdatasync(static_cast<int>(handle_)) == 0 ? std::error_code() : last_error();
+  const int fd = static_cast<int>(handle_);
+  return again_if_interrupted([&] { return ::fdatasync(fd); }) == 0 ? std::error_code()
+                                                                    : last_error();
 }
 
 // flush_tree's syncfs takes a staged file's data, so kForTreeFlush asks

@@ -9,6 +9,15 @@
 
 namespace zrk {
 
+// What a status read found at a path. A status that cannot be read is an
+// answer of its own: taking it for an absence would let the swap overwrite,
+// or the undo remove, an installed item that is still there.
+enum class Presence {
+  kPresent,    // something of any type stands there
+  kAbsent,     // nothing stands there
+  kCannotTell  // the status could not be read
+};
+
 // What came of giving a file a second name.
 enum class LinkResult {
   kLinked,       // the file now has both names
@@ -20,14 +29,16 @@ class ZrkUpdFs {
  public:
   virtual ~ZrkUpdFs() = default;
 
-  // True when something of any type stands at `path`. A link is asked about
-  // itself, so a dangling link is present; a path whose status cannot be read
-  // counts as absent.
-  virtual bool exists(const std::string& path) = 0;
+  // Whether something of any type stands at `path`. A link is asked about
+  // itself, so a dangling link is present; a name that does not resolve (a
+  // parent that is missing or is a file) is absent; any other failure to read
+  // the status is kCannotTell.
+  virtual Presence exists(const std::string& path) = 0;
 
-  // True when a regular file stands at `path` itself; a link, even to a file,
-  // is not one.
-  virtual bool is_file(const std::string& path) = 0;
+  // Whether a regular file stands at `path` itself: kPresent when one does,
+  // kAbsent when nothing does or something else (a folder, a link, even to a
+  // file) stands there, kCannotTell when the status cannot be read.
+  virtual Presence is_file(const std::string& path) = 0;
 
   // Moves `from` to `to`, replacing an item at `to` where the host allows it.
   // True when the item that stood at `from` now stands at `to`. Transient
@@ -46,17 +57,23 @@ class ZrkUpdFs {
   virtual bool replace(const std::string& from, const std::string& to) = 0;
 
   // Removes `path` and everything below it (links are removed, not followed;
-  // read-only entries go too). Goes on past a failure and always ends. True
-  // when nothing stands there afterwards and no error was met; a missing path
-  // is success.
+  // read-only entries go too). True when nothing stands there afterwards and
+  // no error was met; a missing path is success. A removal that leaves
+  // something is tried again as a move is, since the same holds (a virus
+  // scanner's open file) keep it from going.
   virtual bool remove_all(const std::string& path) = 0;
 
   // Creates the folder `path` and its missing parents. True when `path` is a
   // folder afterwards, whether or not it existed before.
   virtual bool create_directories(const std::string& path) = 0;
+
+  // Puts the entry at `path`, and every name made in or taken from the folder
+  // that holds it so far, on the device. True when the host says they are
+  // there; false also when nothing stands at `path`.
+  virtual bool flush_entry(const std::string& path) = 0;
 };
 
-// How often, and how far apart, a move, link or replace is tried.
+// How often, and how far apart, a move, link, replace or removal is tried.
 inline constexpr int kMoveAttempts = 20;
 inline constexpr std::chrono::milliseconds kMoveRetryDelay{250};
 

@@ -31,8 +31,18 @@ struct SwapOutcome {
 // through `backup`, filling `outcome` from scratch. `fs` is borrowed and may be
 // null (status kSwapNoFs). Lines go to `messages` when given. Errors raised by
 // `fs` are not caught.
+//
+// `mark`, when given, is a path beside the backup folder that tells a later
+// run that the backup holds the old forms of a swap that did not finish. The
+// swap puts it on the device before its first move and leaves it in place:
+// the caller takes it away once what the swap did is on the device. Found at
+// the start, it has every old form in the backup put back over the new one
+// before anything else happens. Without a mark, whatever the backup holds is
+// taken to be left over from a finished update and is discarded, vacant
+// places filled from it first.
 void swap_payload(SwapOutcome* outcome, ZrkUpdFs* fs, const std::string& install,
                   const std::string& staging, const std::string& backup,
-                  const std::vector<std::string>& staged_names, Messages* messages);
+                  const std::vector<std::string>& staged_names, Messages* messages,
+                  const std::string& mark = std::string());
 
 }  // namespace zrk

@@ -236,8 +236,9 @@ TEST_F(CrashEndToEnd, AFailedRunAfterACrashKeepsTheItemTheCrashHadMovedOut) {
   const FaultPlan failing{{test::fail_always("rename", path_of(all.back()), EACCES)}, 0, {}};
   EXPECT_EQ(test::run_updater_with(args(archive), failing), 4);
   const Lines lines = log();
+  // The killed run's mark says its swap did not finish.
   EXPECT_NE(
-      std::find(lines.begin(), lines.end(), "restored " + item + " from an interrupted update"),
+      std::find(lines.begin(), lines.end(), "restored " + item + " from an unfinished update"),
       lines.end());
   EXPECT_NE(std::find(lines.begin(), lines.end(), "restored " + item), lines.end());
   // Its old form, as it was before the crash.

@@ -458,13 +458,13 @@ TEST_F(FaultEndToEnd, ARestoreThatFailsLeavesTheItemInTheBackupAndTheRollbackInc
   EXPECT_TRUE(stdfs::exists(update_dir() / "backup" / victim));
   EXPECT_TRUE(game_started_in_install());
 
-  // The next run first puts a victim that left its place back (one in its
-  // new form stays), then goes through.
+  // The swap did not finish, so the next run first puts the victim's old form
+  // back, in place of its new form or where it is missing, then goes through.
   expect_a_second_run_applies(archive);
   const Lines lines = log();
-  EXPECT_EQ(std::find(lines.begin(), lines.end(),
-                      "restored " + victim + " from an interrupted update") != lines.end(),
-            !replaced_in_one_step(kUpdate, victim));
+  EXPECT_NE(
+      std::find(lines.begin(), lines.end(), "restored " + victim + " from an unfinished update"),
+      lines.end());
 }
 
 // --- a flush to the device fails ---------------------------------------------

@@ -50,9 +50,11 @@ bool FakeFs::injected_failure(FsOp op, const std::string& call) {
 // Called as the next call comes in, so the state after the previous one is
 // judged; the test asks once the run is over, which judges the last.
 void FakeFs::check_watched() {
-  if (!watched_.empty() && !calls_.empty() && nodes_.count(watched_) == 0 &&
-      (absent_after_.empty() || absent_after_.back() != calls_.back())) {
-    absent_after_.push_back(calls_.back());
+  if (calls_.empty()) return;
+  for (auto& [path, calls] : absent_after_) {
+    if (nodes_.count(path) == 0 && (calls.empty() || calls.back() != calls_.back())) {
+      calls.push_back(calls_.back());
+    }
   }
 }
 
@@ -76,15 +78,19 @@ void FakeFs::erase_tree(const std::string& path) {
   }
 }
 
-bool FakeFs::exists(const std::string& path) {
-  if (injected_failure(FsOp::kExists, "exists " + path)) return false;
-  return nodes_.count(path) != 0;
+Presence FakeFs::exists(const std::string& path) {
+  if (injected_failure(FsOp::kExists, "exists " + path) || unreadable_.count(path) != 0) {
+    return Presence::kCannotTell;
+  }
+  return nodes_.count(path) != 0 ? Presence::kPresent : Presence::kAbsent;
 }
 
-bool FakeFs::is_file(const std::string& path) {
-  if (injected_failure(FsOp::kIsFile, "is_file " + path)) return false;
+Presence FakeFs::is_file(const std::string& path) {
+  if (injected_failure(FsOp::kIsFile, "is_file " + path) || unreadable_.count(path) != 0) {
+    return Presence::kCannotTell;
+  }
   const auto it = nodes_.find(path);
-  return it != nodes_.end() && !it->second.folder;
+  return it != nodes_.end() && !it->second.folder ? Presence::kPresent : Presence::kAbsent;
 }
 
 LinkResult FakeFs::link(const std::string& from, const std::string& to) {
@@ -108,7 +114,7 @@ bool FakeFs::replace(const std::string& from, const std::string& to) {
   }
   nodes_[to] = source->second;
   if (from != to) nodes_.erase(from);
-  return true;
+  return !late_failure(FsOp::kReplace);
 }
 
 bool FakeFs::rename(const std::string& from, const std::string& to) {
@@ -133,7 +139,7 @@ bool FakeFs::rename(const std::string& from, const std::string& to) {
     }
   }
   nodes_.insert(moved.begin(), moved.end());
-  return true;
+  return !late_failure(FsOp::kRename);
 }
 
 bool FakeFs::remove_all(const std::string& path) {
@@ -150,6 +156,11 @@ bool FakeFs::create_directories(const std::string& path) {
   }
   add_folder(path);
   return true;
+}
+
+bool FakeFs::flush_entry(const std::string& path) {
+  if (injected_failure(FsOp::kFlushEntry, "flush_entry " + path)) return false;
+  return nodes_.count(path) != 0;
 }
 
 }  // namespace zrk::test
