@@ -9,6 +9,7 @@ packages=(
   cmake ninja-build g++ pkg-config
   zlib1g-dev libzip-dev libbz2-dev libgtest-dev libcli11-dev
   python3 zip unzip tar gzip pigz libarchive-tools e2fsprogs hyperfine time unicode-data golang-go
+  strace
   clang libclang-rt-14-dev
   g++-mingw-w64-x86-64-posix libz-mingw-w64-dev wine wine64 dpkg-dev xz-utils
 )

@@ -14,21 +14,27 @@ namespace {
 constexpr std::size_t kSlotCount = 4;
 constexpr unsigned kSlotSize = 128 * 1024;
 
-// gzread, asked again after a read of the archive that a signal interrupted:
+// gzread, asked again after a read of the archive that a signal interrupted.
 // zlib keeps that failure and answers -1 from then on, which would refuse a
-// sound archive as cut short. Nothing was taken from the file by the failed
-// read, so the same read goes on where it stopped. `*error` is zlib's code
-// for the read that counts.
+// sound archive as cut short; and it may already have inflated part of the
+// read, into `data` or its own buffer, without counting it. So the stream
+// starts over and skips to where the read began, which is slow but exact,
+// and interruptions are rare. `*error` is zlib's code for the read that
+// counts.
 int read_inflated(gzFile file, char* data, unsigned size, int* error) {
+  const z_off_t start = gztell(file);
   for (;;) {
     errno = 0;
     const int got = gzread(file, data, size);
+    const int reason = errno;
     *error = Z_OK;
-    if (got <= 0 || errno != 0) gzerror(file, error);
-    if (*error != Z_ERRNO || errno != EINTR) return got;
+    if (got <= 0) gzerror(file, error);
+    if (got >= 0 || *error != Z_ERRNO || reason != EINTR) return got;
     gzclearerr(file);
-    *error = Z_OK;
-    if (got > 0) return got;
+    if (gzrewind(file) != 0 || gzseek(file, start, SEEK_SET) != start) {
+      gzerror(file, error);
+      return -1;
+    }
   }
 }
 

@@ -474,7 +474,9 @@ TEST_F(ThreeItemSwap, ItemsLeftInTheBackupGoBackWhereTheirPlaceIsEmpty) {
     if (row.status != kSwapOk) {
       EXPECT_TRUE(kept);
       EXPECT_EQ(faulty.tree("/u").count("swap-unfinished"), row.marked ? 1u : 0u);
-      if (row.rollback_complete) EXPECT_EQ(after, before);
+      if (row.rollback_complete) {
+        EXPECT_EQ(after, before);
+      }
     }
   }
 }
