@@ -251,6 +251,35 @@ TEST_F(CrashEndToEnd, AFailedRunAfterACrashKeepsTheItemTheCrashHadMovedOut) {
   expect_a_second_run_applies(archive);
 }
 
+// A run killed mid-swap leaves its mark; the next one, killed while it puts
+// the old forms back, leaves the mark too, so the third puts back what is
+// left and then finishes the update. The folder item taken first is killed
+// out of its place: cleared of its new form, its old form still in the
+// backup.
+TEST_F(CrashEndToEnd, AKillWhileAnUnfinishedSwapIsPutBackConverges) {
+  const std::string archive = pack_update("update-7.tar.gz", kUpdate);
+  const Lines all = changes();
+  size_t in = 0;
+  while (in < all.size() &&
+         !(fn_of(all[in]) == "rename" && path_of(all[in]) == staging_text() + "/typefaces")) {
+    ++in;
+  }
+  ASSERT_LT(in + 1, all.size());
+  run_and_kill(archive, stop_before(all[in + 1]));
+  ASSERT_EQ(read_file(install_ / "typefaces" / "new.ttf"), "new font");
+  ASSERT_TRUE(stdfs::exists(install_ / ".update" / "swap-unfinished"));
+
+  const std::string stopped =
+      run_and_kill(archive, stop_at(test::pause_at("rename", 1, backup_text() + "/typefaces")));
+  EXPECT_EQ(stopped, "rename " + backup_text() + "/typefaces");
+  EXPECT_FALSE(stdfs::exists(install_ / "typefaces"));
+  EXPECT_EQ(read_file(install_ / ".update" / "backup" / "typefaces" / "old.ttf"), "old font");
+  EXPECT_EQ(user_files(), user_part(before_));
+
+  expect_a_second_run_applies(archive);
+  EXPECT_FALSE(stdfs::exists(install_ / ".update" / "swap-unfinished"));
+}
+
 // A move across file systems (here: ".update" on a file system of its own)
 // copies beside its target under a temporary name and renames the copy into
 // place. Killed between the two, the copy stays in the install folder until
