@@ -29,47 +29,64 @@ using test::read_file;
 using test::Tree;
 using test::write_file;
 
-// The items the version-1 install holds that an update may replace.
+// The payload items of kUpdate, and those of them that the version-1 install
+// already holds.
+const Lines kPayload = {"COPYING", "Z-Ravelkin.exe", "typefaces", "zravelkin.pak"};
 bool installed_before(const std::string& name) {
   return name == "Z-Ravelkin.exe" || name == "zravelkin.pak" || name == "typefaces";
 }
 
 class FaultEndToEnd : public test::PayloadFixture {
  protected:
-  // The lines of a run whose swap fails at `failed`, after the items before it
-  // went in. A failed move-in puts the item itself among the moves to undo;
-  // `unrestorable` names an item whose backup cannot be moved back.
-  Lines rolled_back_lines(const std::string& archive, const std::string& failed,
-                          bool failed_moving_in, const std::string& unrestorable = "") const {
-    const Lines order = staged_order(kUpdate);
-    Lines lines = lines_until_swap(archive, game_, order.size());
-    for (const std::string& name : order) {
-      if (!is_payload_name(name)) {
-        lines.push_back("ignored " + name + ": not part of the shipped payload");
-      }
+  // Judges the log of a run of kUpdate whose swap failed at `failed`: it
+  // begins as every such run does and names the two items outside the
+  // payload; the items that went in before the failure, as its "installed"
+  // lines say, never include the game's program, which goes last; then the
+  // undo takes exactly those back, last first (and `failed` itself first when
+  // its move-in failed): what the version-1 install had is restored, the rest
+  // removed, and `unrestorable` could not be put back. Returns the items that
+  // went in.
+  Lines expect_rolled_back(const std::string& archive, const std::string& failed,
+                           bool failed_moving_in, const std::string& unrestorable = "") const {
+    const Lines lines = log();
+    Lines expected = lines_until_swap(archive, game_, 6);
+    const size_t ignored = expected.size();
+    if (lines.size() < ignored + 2) {
+      ADD_FAILURE() << "a short log";
+      return {};
     }
-    Lines undo;
-    for (const std::string& name : payload_order(kUpdate)) {
-      if (name == failed) {
-        if (failed_moving_in) undo.insert(undo.begin(), name);
-        break;
-      }
-      lines.push_back("installed " + name);
-      undo.insert(undo.begin(), name);
+    EXPECT_EQ(Lines(lines.begin(), lines.begin() + static_cast<std::ptrdiff_t>(ignored)), expected);
+    Lines named(lines.begin() + static_cast<std::ptrdiff_t>(ignored),
+                lines.begin() + static_cast<std::ptrdiff_t>(ignored) + 2);
+    std::sort(named.begin(), named.end());
+    EXPECT_EQ(named, (Lines{"ignored NOTES.txt: not part of the shipped payload",
+                            "ignored saves: not part of the shipped payload"}));
+    Lines went_in;
+    for (size_t i = ignored + 2; i < lines.size() && lines[i].rfind("installed ", 0) == 0; ++i) {
+      went_in.push_back(lines[i].substr(std::string("installed ").size()));
     }
-    lines.push_back("swap failed at " + failed + ", undoing the completed moves");
+    EXPECT_EQ(std::count(went_in.begin(), went_in.end(), failed), 0);
+    if (failed != "Z-Ravelkin.exe") {
+      EXPECT_EQ(std::count(went_in.begin(), went_in.end(), "Z-Ravelkin.exe"), 0);
+    }
+    expected.insert(expected.end(), lines.begin() + static_cast<std::ptrdiff_t>(ignored),
+                    lines.begin() + static_cast<std::ptrdiff_t>(ignored + 2 + went_in.size()));
+    expected.push_back("swap failed at " + failed + ", undoing the completed moves");
+    Lines undo(went_in.rbegin(), went_in.rend());
+    if (failed_moving_in) undo.insert(undo.begin(), failed);
     for (const std::string& name : undo) {
       if (name == unrestorable) {
-        lines.push_back("could not restore " + name + " from the backup");
+        expected.push_back("could not restore " + name + " from the backup");
       } else if (installed_before(name)) {
-        lines.push_back("restored " + name);
+        expected.push_back("restored " + name);
       } else {
-        lines.push_back("removed " + name + ", which the archive had just added");
+        expected.push_back("removed " + name + ", which the archive had just added");
       }
     }
-    lines.push_back("zrk-update: the swap failed at " + failed + " and the rollback is " +
-                    (unrestorable.empty() ? "complete" : "INCOMPLETE"));
-    return lines;
+    expected.push_back("zrk-update: the swap failed at " + failed + " and the rollback is " +
+                       (unrestorable.empty() ? "complete" : "INCOMPLETE"));
+    EXPECT_EQ(lines, expected);
+    return went_in;
   }
 
   // An unhindered run with the same archive must finish the update.
@@ -356,7 +373,7 @@ INSTANTIATE_TEST_SUITE_P(Places, ObstacleEndToEnd, ::testing::ValuesIn(kObstacle
 struct FailedMove {
   const char* name;
   bool moving_in;  // the staged item into the install, else the installed one out
-  int position;    // 0 first, 1 middle, 2 last among the items that make the move
+  const char* item;
 };
 
 std::ostream& operator<<(std::ostream& out, const FailedMove& c) { return out << c.name; }
@@ -364,49 +381,41 @@ std::ostream& operator<<(std::ostream& out, const FailedMove& c) { return out <<
 class FailedMoveEndToEnd : public FaultEndToEnd,
                            public ::testing::WithParamInterface<FailedMove> {};
 
-// Each case waits out the 20 attempts of the failing move (about 5 s).
+// Each case waits out the 20 attempts of the failing move.
 TEST_P(FailedMoveEndToEnd, EveryCompletedMoveIsUndone) {
   const FailedMove& c = GetParam();
   const std::string archive = pack_update("update-7.tar.gz", kUpdate);
-  Lines movers;
-  for (const std::string& name : payload_order(kUpdate)) {
-    if (c.moving_in || installed_before(name)) movers.push_back(name);
-  }
-  ASSERT_GE(movers.size(), 3u);
-  const size_t index = c.position == 0   ? 0
-                       : c.position == 1 ? movers.size() / 2
-                                         : movers.size() - 1;
-  const std::string failed = movers[index];
+  const std::string failed = c.item;
   const std::string source =
       c.moving_in ? staging_text() + "/" + failed : install_.string() + "/" + failed;
-
-  const bool linked = !c.moving_in && replaced_in_one_step(kUpdate, failed);
+  // A file that replaces a file gets its second name in the backup by a link.
+  const bool linked = !c.moving_in && failed != "typefaces";
   FaultPlan plan;
   plan.rules = {test::fail_always(linked ? "link" : "rename", source, EACCES)};
   EXPECT_EQ(test::run_updater_with(args(archive), plan), 4);
 
   EXPECT_EQ(installed_tree(), before_);
-  EXPECT_EQ(log(), rolled_back_lines(archive, failed, c.moving_in));
+  const Lines went_in = expect_rolled_back(archive, failed, c.moving_in);
   EXPECT_TRUE(game_started_in_install());
   EXPECT_FALSE(stdfs::exists(update_dir() / "applied.ok"));
   EXPECT_TRUE(stdfs::is_empty(update_dir() / "backup"));
-  // The failed item and those after it still wait in staging; those before it
-  // were cleared by the undo.
-  bool reached = false;
-  for (const std::string& name : payload_order(kUpdate)) {
-    reached = reached || name == failed;
-    EXPECT_EQ(stdfs::exists(update_dir() / "staging" / name), reached) << name;
+  // What went in was cleared by the undo; the rest still waits in staging.
+  for (const std::string& name : kPayload) {
+    const bool cleared = std::count(went_in.begin(), went_in.end(), name) != 0;
+    EXPECT_EQ(stdfs::exists(update_dir() / "staging" / name), !cleared) << name;
   }
 
   expect_a_second_run_applies(archive);
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Positions, FailedMoveEndToEnd,
-    ::testing::Values(FailedMove{"OutFirst", false, 0}, FailedMove{"OutMiddle", false, 1},
-                      FailedMove{"OutLast", false, 2}, FailedMove{"InFirst", true, 0},
-                      FailedMove{"InMiddle", true, 1}, FailedMove{"InLast", true, 2}),
-    [](const auto& info) { return std::string(info.param.name); });
+INSTANTIATE_TEST_SUITE_P(Items, FailedMoveEndToEnd,
+                         ::testing::Values(FailedMove{"OutPak", false, "zravelkin.pak"},
+                                           FailedMove{"OutTypefaces", false, "typefaces"},
+                                           FailedMove{"OutGame", false, "Z-Ravelkin.exe"},
+                                           FailedMove{"InCopying", true, "COPYING"},
+                                           FailedMove{"InTypefaces", true, "typefaces"},
+                                           FailedMove{"InGame", true, "Z-Ravelkin.exe"}),
+                         [](const auto& info) { return std::string(info.param.name); });
 
 // An item that cannot be removed from an earlier backup blocks the move-out of
 // the item of that name (about 5 s).
@@ -421,45 +430,33 @@ TEST_F(FaultEndToEnd, AnUnremovableBackupOfAnItemBlocksItsMoveOut) {
   }
   EXPECT_EQ(code, 4);
   EXPECT_EQ(installed_tree(), before_);
-  EXPECT_EQ(log(), rolled_back_lines(archive, "zravelkin.pak", false));
+  expect_rolled_back(archive, "zravelkin.pak", false);
   EXPECT_TRUE(game_started_in_install());
 }
 
-// The last move-in fails and then the first backed-up item cannot be moved
-// back: the rollback goes on past it and says it is incomplete (about 10 s).
+// The game program's move-in, the last, fails, and then the typefaces cannot
+// be moved back: the rollback goes on past them and says it is incomplete.
 TEST_F(FaultEndToEnd, ARestoreThatFailsLeavesTheItemInTheBackupAndTheRollbackIncomplete) {
   const std::string archive = pack_update("update-7.tar.gz", kUpdate);
-  const Lines payload = payload_order(kUpdate);
-  const std::string failed = payload.back();
-  std::string victim;
-  for (const std::string& name : payload) {
-    if (installed_before(name)) {
-      victim = name;
-      break;
-    }
-  }
-  ASSERT_NE(victim, failed);
+  const std::string failed = "Z-Ravelkin.exe";
+  const std::string victim = "typefaces";
 
   FaultPlan plan;
   plan.rules = {test::fail_always("rename", staging_text() + "/" + failed, EACCES),
                 test::fail_always("rename", backup_text() + "/" + victim, EIO)};
   EXPECT_EQ(test::run_updater_with(args(archive), plan), 4);
 
-  // A victim that was replaced in one step keeps its new form; one that was
-  // moved out is missing.
+  // The typefaces were cleared of their new form and are missing.
   Tree expected = before_;
-  for (auto it = expected.begin(); it != expected.end();) {
-    const bool of_victim = it->first == victim || it->first.rfind(victim + "/", 0) == 0;
-    it = of_victim ? expected.erase(it) : std::next(it);
-  }
-  if (replaced_in_one_step(kUpdate, victim)) expected[victim] = updated_tree().at(victim);
+  expected.erase("typefaces");
+  expected.erase("typefaces/old.ttf");
   EXPECT_EQ(installed_tree(), expected);
-  EXPECT_EQ(log(), rolled_back_lines(archive, failed, true, victim));
+  expect_rolled_back(archive, failed, true, victim);
   EXPECT_TRUE(stdfs::exists(update_dir() / "backup" / victim));
   EXPECT_TRUE(game_started_in_install());
 
   // The swap did not finish, so the next run first puts the victim's old form
-  // back, in place of its new form or where it is missing, then goes through.
+  // back where it is missing, then goes through.
   expect_a_second_run_applies(archive);
   const Lines lines = log();
   EXPECT_NE(
