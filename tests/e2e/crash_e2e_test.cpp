@@ -42,6 +42,14 @@ class CrashEndToEnd : public test::PayloadFixture {
   // happen.
   Lines changes() const { return name_changes(kUpdate); }
 
+  // The name change that follows the move-in of the staged `item`.
+  std::string after_the_move_in_of(const std::string& item) const {
+    const Lines all = changes();
+    const auto in = std::find(all.begin(), all.end(), "rename " + staging_text() + "/" + item);
+    EXPECT_TRUE(in != all.end() && in + 1 != all.end());
+    return in != all.end() && in + 1 != all.end() ? *(in + 1) : "";
+  }
+
  protected:
   // Runs until the plan stops the updater, kills it there and returns the
   // call it stopped at.
@@ -258,14 +266,7 @@ TEST_F(CrashEndToEnd, AFailedRunAfterACrashKeepsTheItemTheCrashHadMovedOut) {
 // backup.
 TEST_F(CrashEndToEnd, AKillWhileAnUnfinishedSwapIsPutBackConverges) {
   const std::string archive = pack_update("update-7.tar.gz", kUpdate);
-  const Lines all = changes();
-  size_t in = 0;
-  while (in < all.size() &&
-         !(fn_of(all[in]) == "rename" && path_of(all[in]) == staging_text() + "/typefaces")) {
-    ++in;
-  }
-  ASSERT_LT(in + 1, all.size());
-  run_and_kill(archive, stop_before(all[in + 1]));
+  run_and_kill(archive, stop_before(after_the_move_in_of("typefaces")));
   ASSERT_EQ(read_file(install_ / "typefaces" / "new.ttf"), "new font");
   ASSERT_TRUE(stdfs::exists(install_ / ".update" / "swap-unfinished"));
 
@@ -326,6 +327,9 @@ struct PowerCut {
   // where it takes two moves because no link can be made.
   bool game_in_place = true;
   bool read_only_game = false;
+  // A run killed mid-swap goes first, so the cut run begins by putting its
+  // old forms back.
+  bool after_an_unfinished_swap = false;
 };
 
 class PowerCutEndToEnd : public CrashEndToEnd, public ::testing::WithParamInterface<PowerCut> {
@@ -489,6 +493,11 @@ TEST_P(PowerCutEndToEnd, LeavesAGameThatStartsOrThatTheNextRunCompletes) {
   const PowerCut& c = GetParam();
   const std::string archive = pack_update("update-7.tar.gz", kUpdate);
   const Tree users = user_files();
+  if (c.after_an_unfinished_swap) {
+    run_and_kill(archive, stop_before(after_the_move_in_of("typefaces")));
+    ASSERT_TRUE(stdfs::exists(install_ / ".update" / "swap-unfinished"));
+    ASSERT_EQ(test::run_command({"sync", "-f", install_.string()}), 0);
+  }
   if (!c.each_name_change) {
     if (!c.plan) return cut_and_check(archive, users, nullptr, "", c.game_in_place, "");
     const FaultPlan plan = c.plan(*this);
@@ -533,6 +542,14 @@ std::vector<PowerCut> power_cuts() {
        [](const CrashEndToEnd&) { return stop_at(test::pause_at("posix_spawn", 1)); },
        [](const CrashEndToEnd& t) { return "posix_spawn " + t.game_text(); }},
       {"AfterExitZero", linux, nullptr, nullptr},
+      // Cut while a run puts back what a killed run left: the typefaces
+      // cleared of their new form, their old form still in the backup.
+      {"WhileAnUnfinishedSwapIsPutBack", linux,
+       [](const CrashEndToEnd& t) {
+         return stop_at(test::pause_at("rename", 1, t.backup_text() + "/typefaces"));
+       },
+       [](const CrashEndToEnd& t) { return "rename " + t.backup_text() + "/typefaces"; }, false,
+       true, false, true},
       // Wine turns the Windows build's flushes into the host's own.
       {"AfterExitZeroUnderWine", &test::wine_host(), nullptr, nullptr},
   };
