@@ -144,12 +144,17 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
   // leave an empty file where the game's was.
   // A staging folder that cannot be listed is as unusable as one that cannot
   // be flushed; an empty listing would read as an archive without the game.
+  // So is a staged game program whose status cannot be read.
   std::vector<std::string> staged_names;
-  if (flush_tree(staging_path) || list_folder_names(staging_path, &staged_names)) {
+  std::error_code unreadable = flush_tree(staging_path);
+  if (!unreadable) unreadable = list_folder_names(staging_path, &staged_names);
+  const bool holds_game =
+      !unreadable && holds_game_program(staging_path, staged_names, &unreadable);
+  if (unreadable) {
     log_line(log, "zrk-update: cannot write %s", staging.shown.c_str());
     return kExitCannotWrite;
   }
-  if (!holds_game_program(staging_path, staged_names)) {
+  if (!holds_game) {
     log_line(log, "zrk-update: the archive holds no %s, the install folder is unchanged",
              game_exe_name());
     return kExitArchiveRefused;

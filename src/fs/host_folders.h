@@ -18,8 +18,9 @@ std::error_code make_folders(const std::filesystem::path& path);
 // something else stands there; otherwise the host's error.
 std::error_code check_folder(const std::filesystem::path& path);
 
-// True when `path`, read through links, is a regular file. False for a folder,
-// a missing entry, and an entry whose status cannot be read.
-bool is_file_at(const std::filesystem::path& path);
+// True when `path`, read through links, is a regular file. False for a folder
+// and a missing entry; for an entry whose status cannot be read too, with the
+// host's error in `*error`, which is cleared otherwise.
+bool is_file_at(const std::filesystem::path& path, std::error_code* error);
 
 }  // namespace zrk

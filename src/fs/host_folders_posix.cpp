@@ -18,9 +18,11 @@ std::error_code check_folder(const std::filesystem::path& path) {
   return ec ? ec : std::make_error_code(std::errc::not_a_directory);
 }
 
-bool is_file_at(const std::filesystem::path& path) {
-  std::error_code ec;
-  return std::filesystem::is_regular_file(path, ec);
+bool is_file_at(const std::filesystem::path& path, std::error_code* error) {
+  const std::filesystem::file_status status = std::filesystem::status(path, *error);
+  // A missing entry, or a parent that is a file, is an answer, not an error.
+  if (status.type() == std::filesystem::file_type::not_found) error->clear();
+  return status.type() == std::filesystem::file_type::regular;
 }
 
 }  // namespace zrk

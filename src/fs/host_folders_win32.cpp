@@ -63,10 +63,16 @@ std::error_code check_folder(const std::filesystem::path& path) {
   return std::make_error_code(std::errc::not_a_directory);
 }
 
-bool is_file_at(const std::filesystem::path& path) {
+bool is_file_at(const std::filesystem::path& path, std::error_code* error) {
   DWORD attributes = 0;
-  return attributes_through_links(path, &attributes) == ERROR_SUCCESS &&
-         (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  const DWORD found = attributes_through_links(path, &attributes);
+  error->clear();
+  if (found == ERROR_SUCCESS) return (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0;
+  // A missing entry, or a parent that is a file, is an answer, not an error.
+  if (found != ERROR_FILE_NOT_FOUND && found != ERROR_PATH_NOT_FOUND) {
+    error->assign(static_cast<int>(found), std::system_category());
+  }
+  return false;
 }
 
 }  // namespace zrk

@@ -21,12 +21,13 @@ bool is_payload_name(std::string_view name) {
 }
 
 bool holds_game_program(const std::filesystem::path& staging_path,
-                        const std::vector<std::string>& staged_names) {
+                        const std::vector<std::string>& staged_names, std::error_code* error) {
+  error->clear();
   const char* game = game_exe_name();
   if (std::find(staged_names.begin(), staged_names.end(), game) == staged_names.end()) {
     return false;
   }
-  return is_file_at(staging_path / from_utf8(game));
+  return is_file_at(staging_path / from_utf8(game), error);
 }
 
 std::vector<std::string> list_dir_names(const std::filesystem::path& folder) {

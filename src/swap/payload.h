@@ -30,8 +30,10 @@ bool is_payload_name(std::string_view name);
 // program under its exact name and it is a regular file there. A name that
 // differs only in letter case fails on every host, as the payload filter
 // would not take it either.
+// A status that cannot be read is no answer: it comes back in `*error`, and the
+// result is false.
 bool holds_game_program(const std::filesystem::path& staging_path,
-                        const std::vector<std::string>& staged_names);
+                        const std::vector<std::string>& staged_names, std::error_code* error);
 
 // The UTF-8 names of the entries directly in `folder`, in the host listing's
 // order, hidden ones included. Never fails visibly: a folder that cannot be
