@@ -73,28 +73,37 @@ TEST_F(HostFsTest, RemoveAllTakesWhatItCanPastAFileHeldOpen) {
 }
 
 // Only a tag that stands for another name keeps a walk out; OneDrive's
-// placeholders and the other filter tags are folders with children.
-TEST(ReparseTag, OnlyNameSurrogatesAreLinks) {
+// placeholders and the other filter tags are folders with children, and only
+// compression and deduplication are files like any other.
+TEST(ReparseTag, OnlyNameSurrogatesAreLinksAndOnlyStorageTagsAreFiles) {
+  constexpr ReparseKind kLink = ReparseKind::kLink;
+  constexpr ReparseKind kFile = ReparseKind::kStoredFile;
+  constexpr ReparseKind kFiltered = ReparseKind::kFiltered;
   const struct {
     const char* what;
     DWORD tag;
-    bool link;
+    ReparseKind kind;
   } kTags[] = {
-      {"symbolic link", 0xA000000C, true},
-      {"junction or mount point", 0xA0000003, true},
-      {"WSL symbolic link", 0xA000001D, true},
-      {"container layer link", 0xA0000027, true},
-      {"cloud files", 0x9000001A, false},
-      {"cloud files, provider 1", 0x9000101A, false},
-      {"cloud files, provider 15", 0x9000F01A, false},
-      {"OneDrive (older)", 0x80000021, false},
-      {"deduplication", 0x80000013, false},
-      {"app execution alias", 0x8000001B, false},
-      {"container layer", 0x80000018, false},
-      {"container layer 1", 0x90001018, false},
-      {"projected file system", 0x9000001C, false},
+      {"symbolic link", 0xA000000C, kLink},
+      {"junction or mount point", 0xA0000003, kLink},
+      {"WSL symbolic link", 0xA000001D, kLink},
+      {"container layer link", 0xA0000027, kLink},
+      {"cloud files", 0x9000001A, kFiltered},
+      {"cloud files, provider 1", 0x9000101A, kFiltered},
+      {"cloud files, provider 15", 0x9000F01A, kFiltered},
+      {"OneDrive (older)", 0x80000021, kFiltered},
+      {"deduplication", 0x80000013, kFile},
+      {"compression (compact.exe)", 0x80000017, kFile},
+      {"app execution alias", 0x8000001B, kFiltered},
+      {"container layer", 0x80000018, kFiltered},
+      {"container layer 1", 0x90001018, kFiltered},
+      {"projected file system", 0x9000001C, kFiltered},
+      {"single-instance storage", 0x80000007, kFiltered},
   };
-  for (const auto& row : kTags) EXPECT_EQ(is_link_tag(row.tag), row.link) << row.what;
+  for (const auto& row : kTags) {
+    EXPECT_EQ(reparse_kind(row.tag), row.kind) << row.what;
+    EXPECT_EQ(is_link_tag(row.tag), row.kind == kLink) << row.what;
+  }
 }
 
 }  // namespace

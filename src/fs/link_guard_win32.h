@@ -6,12 +6,33 @@
 
 namespace zrk {
 
-// True when a reparse point with `tag` stands for another name (a symbolic
-// link, a junction, a mount point), so a walk must not go through it. Every
-// other tag (cloud placeholders, deduplicated files, container layers) marks an
-// ordinary entry whose data a filter driver supplies: such a folder has
-// children of its own, and only removing them lets the folder go.
-inline bool is_link_tag(DWORD tag) { return (tag & 0x20000000) != 0; }
+// What a reparse point with `tag` is; the one place that reads the tags.
+enum class ReparseKind {
+  // Stands for another name (a symbolic link, a junction, a mount point):
+  // every name surrogate. Nothing goes through it.
+  kLink,
+  // A plain file or folder whose data the system stores another way: the
+  // compression of compact.exe and of the tools that shrink game folders
+  // (WOF), and deduplication. Linked, renamed over and copied as any file.
+  kStoredFile,
+  // An entry whose data or children a filter driver supplies (cloud
+  // placeholders, container layers, projected files): such a folder has
+  // children of its own, and only removing them lets it go; but it is
+  // neither linked over nor copied, which would ask the driver for its data.
+  kFiltered,
+};
+
+inline ReparseKind reparse_kind(DWORD tag) {
+  constexpr DWORD kNameSurrogate = 0x20000000;
+  constexpr DWORD kWof = 0x80000017;    // IO_REPARSE_TAG_WOF
+  constexpr DWORD kDedup = 0x80000013;  // IO_REPARSE_TAG_DEDUP
+  if ((tag & kNameSurrogate) != 0) return ReparseKind::kLink;
+  if (tag == kWof || tag == kDedup) return ReparseKind::kStoredFile;
+  return ReparseKind::kFiltered;
+}
+
+// True when a walk must not go through a reparse point with `tag`.
+inline bool is_link_tag(DWORD tag) { return reparse_kind(tag) == ReparseKind::kLink; }
 
 // True when the open `entry`, listed with `attributes`, is the entry itself.
 // A reparse point opened with FILE_FLAG_OPEN_REPARSE_POINT must still be one;
