@@ -15,22 +15,6 @@ namespace zrk {
 
 namespace {
 
-// The reparse tag of the entry at `path` itself; false when it cannot be
-// read, or when the entry does not open as itself (Wine's view of a Unix link).
-bool reparse_tag(const std::filesystem::path& path, DWORD* tag) {
-  const HANDLE entry = CreateFileW(
-      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (entry == INVALID_HANDLE_VALUE) return false;
-  FILE_ATTRIBUTE_TAG_INFO info{};
-  const bool known =
-      GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &info, sizeof info) &&
-      (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
-  CloseHandle(entry);
-  *tag = info.ReparseTag;
-  return known;
-}
-
 // The volume and index that name a file, whatever path reaches it.
 bool file_identity(const wchar_t* path, BY_HANDLE_FILE_INFORMATION* info) {
   const HANDLE file = CreateFileW(path, FILE_READ_ATTRIBUTES,
@@ -94,7 +78,7 @@ CopyKind copy_kind(const std::filesystem::path& path) {
       (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? CopyKind::kFolder : CopyKind::kFile;
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return plain;
   DWORD tag = 0;
-  if (!reparse_tag(path, &tag)) return CopyKind::kLink;
+  if (!entry_reparse_tag(path.native(), &tag)) return CopyKind::kLink;
   switch (reparse_kind(tag)) {
     case ReparseKind::kLink:
       return CopyKind::kLink;
@@ -119,16 +103,9 @@ RenameStep rename_entry(const std::filesystem::path& from, const std::filesystem
 // carry a folder outside the install folder into the backup.
 bool renames_as_itself(const std::filesystem::path& from) {
   const DWORD attributes = GetFileAttributesW(from.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-    return true;
-  }
-  const HANDLE entry = CreateFileW(
-      from.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (entry == INVALID_HANDLE_VALUE) return false;
-  const bool itself = is_entry_itself(entry, attributes);
-  CloseHandle(entry);
-  return itself;
+  DWORD tag = 0;
+  return attributes == INVALID_FILE_ATTRIBUTES ||
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 || entry_reparse_tag(from.native(), &tag);
 }
 
 // CopyFileExW copies the read-only attribute too, and a read-only file

@@ -4,6 +4,8 @@
 
 #include <windows.h>
 
+#include <string>
+
 namespace zrk {
 
 // What a reparse point with `tag` is; the one place that reads the tags.
@@ -43,6 +45,23 @@ inline bool is_entry_itself(HANDLE entry, DWORD attributes) {
   FILE_ATTRIBUTE_TAG_INFO tag{};
   return GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &tag, sizeof tag) &&
          (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+}
+
+// Reads the reparse tag of the entry at `path` itself. False when it cannot
+// be opened or asked, or when it does not open as a reparse point: Wine's view
+// of a Unix link, which opens as its target whatever the flags say.
+inline bool entry_reparse_tag(const std::wstring& path, DWORD* tag) {
+  const HANDLE entry = CreateFileW(
+      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (entry == INVALID_HANDLE_VALUE) return false;
+  FILE_ATTRIBUTE_TAG_INFO info{};
+  const bool known =
+      GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &info, sizeof info) &&
+      (info.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  CloseHandle(entry);
+  *tag = info.ReparseTag;
+  return known;
 }
 
 }  // namespace zrk
