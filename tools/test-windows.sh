@@ -37,24 +37,79 @@ check_shipped() {  # EXE SUBSYSTEM
 
 # The C runtime's path functions refuse the long path form ("\\?\") that
 # every path takes, and their folder listing cuts paths at 260 characters, so
-# the programs go through Win32 alone. Opening a stream stays (_wfsopen, and
-# the libraries' own opens): those reach CreateFileW with the path unchanged.
-check_win32_only() {  # EXE [NAME THAT NONE OF OUR CODE CALLS]
-  local name crt
-  name=$(basename "$1")
-  crt=$(x86_64-w64-mingw32-objdump -p "$1" |
-    awk '/DLL Name:/ { crt = tolower($3) == "msvcrt.dll"; next } crt && NF >= 3 { print $3 }' |
-    grep -Ex '_?w?(stat|findfirst|findnext|mkdir|rmdir|chmod|chdir|fullpath|utime|access|unlink|remove|rename|opendir|readdir)(32|64|i64|32i64|64i32)?' |
-    grep -vx "${2:-}" | sort -u | tr '\n' ' ') || true
-  [ -z "$crt" ] || { echo "$name imports C runtime path functions: $crt" >&2; exit 1; }
-  echo "$name: no C runtime path function besides the stream opens"
+# the programs go through Win32 alone. That holds for opening a file too:
+# nothing documents that the runtime's opens pass the long form on unchanged,
+# so src/fs opens with CreateFileW and hands the handle to the libraries. An
+# open may stay imported only where a static library refers to it beside the
+# descriptor path that we take, and nothing of ours does: OPEN=REFERRER
+# allows it when the link map's cross-reference table names no other
+# referrer. Any other NAME is a path function that none of our code calls.
+check_win32_only() {  # EXE MAP [NAME | OPEN=REFERRER]...
+  local exe=$1 map=$2 name imports found allowance referrers refused=""
+  shift 2
+  name=$(basename "$exe")
+  imports=$(x86_64-w64-mingw32-objdump -p "$exe" |
+    awk '/DLL Name:/ { crt = tolower($3) == "msvcrt.dll"; next } crt && NF >= 3 { print $3 }')
+  found=$(grep -Ex '_?w?(stat|findfirst|findnext|mkdir|rmdir|chmod|chdir|fullpath|utime|access|unlink|remove|rename|opendir|readdir)(32|64|i64|32i64|64i32)?' <<<"$imports" |
+    sort -u) || true
+  for allowance; do
+    [[ $allowance == *=* ]] || found=$(grep -vx "$allowance" <<<"$found") || true
+  done
+  [ -z "$found" ] || { echo "$name imports C runtime path functions: $(echo $found)" >&2; exit 1; }
+  for open in $(grep -Ex '_?w?(f|s|fs)?open(_s)?|_?w?freopen(_s)?|_?w?creat' <<<"$imports" | sort -u); do
+    # The file after a symbol defines it; the ones below it refer to it. The
+    # runtime's "_open" is also the symbol "open".
+    referrers=$(awk -v name="$open" '
+      BEGIN { bare = name; sub(/^_/, "", bare) }
+      /^Cross Reference Table/ { on = 1; next }
+      !on { next }
+      /^[^ \t]/ {
+        mine = $1 == name || $1 == "__imp_" name || $1 == bare || $1 == "__imp_" bare
+        definer = NF < 2
+        next
+      }
+      mine && definer { definer = 0; next }
+      mine { sub(/.*\//, "", $1); print $1 }' "$map" | sort -u)
+    local allowed=""
+    for allowance; do
+      [[ $allowance == "$open="* ]] && allowed+="${allowance#*=}"$'\n'
+    done
+    if [ -z "$referrers" ] || grep -vxF -f <(printf '%s' "$allowed") <<<"$referrers" >/dev/null; then
+      refused+="$open (referred to by: $(echo ${referrers:-nothing in the link map})) "
+    fi
+  done
+  # libstdc++'s file streams hold _wfopen for a wide path: an object of ours
+  # that opens a stream so is refused, whatever else refers to _wfopen.
+  refused+=$(awk '
+    /^Cross Reference Table/ { on = 1; next }
+    !on { next }
+    /^[^ \t]/ { mine = $0 ~ /(stream|filebuf)/ && $0 ~ /\((wchar_t const\*|std::filesystem::)/; next }
+    mine && $1 ~ /\.obj\)?$/ { sub(/.*\//, "", $1); printf "a wide stream open (referred to by: %s) ", $1 }' "$map")
+  [ -z "$refused" ] || { echo "$name imports C runtime opens: $refused" >&2; exit 1; }
+  echo "$name: no C runtime path function, and no open but the libraries' own unused ones"
 }
+
+echo "== files are opened in src/fs alone =="
+# The import check below holds the .exe files to Win32 opens; this holds the
+# sources to one place for them, on both hosts.
+pattern='std::(i|o)?fstream|(^|[^.>_[:alnum:]])(::)?(fopen|_wfopen|_wfsopen|_fsopen|_wopen|_open'
+pattern+='|_sopen|_wsopen|freopen|gzopen|gzopen_w|zip_open|fdopen|open)\(.*(O_|"|L"|, *[0-9])'
+pattern+='|(^|[^.>_[:alnum:]])(gzopen|gzopen_w|zip_open|_wfopen|fopen)\('
+pattern+='|zip_source_(file|filep|win32a|win32w|win32handle)(_create)?\(|CreateFile[AW]?\('
+outside=$(grep -rnE "$pattern" src --include='*.cpp' --include='*.h' | grep -v '^src/fs/' |
+  grep -v '_test\.cpp:') || true
+[ -z "$outside" ] || { echo "files opened outside src/fs:" >&2; echo "$outside" >&2; exit 1; }
+echo "none outside src/fs"
 
 echo "== what ships: zrk-update.exe =="
 # A GUI-subsystem program, run as the invoker, with its version record.
 exe=$out/zrk-update.exe
 check_shipped "$exe" GUI
-check_win32_only "$exe"
+# zlib's gz_open opens a name (_wopen, open) beside the descriptor that
+# gzdopen hands it; bzip2's BZ2_bzopen, which libzip's bzip2 method never
+# calls, holds fopen.
+zlib_bzip2=('_wopen=libz.a(gzlib.o)' '_open=libz.a(gzlib.o)' 'fopen=libbz2.a(bzlib.o)')
+check_win32_only "$exe" "$out/zrk-update.map" "${zlib_bzip2[@]}"
 for text in 'level="asInvoker"' 'supportedOS Id="{8e0f7a12'; do
   grep -qaF "$text" "$exe" || { echo "the manifest lacks $text" >&2; exit 1; }
 done
@@ -67,8 +122,12 @@ exe=$out/zrk-pack.exe
 check_shipped "$exe" CUI
 # CLI11 builds its file validators at start-up, each calling the narrow
 # stat(); zrk-pack uses none of them. Our own code takes wide paths only, so
-# the narrow call has no other caller.
-check_win32_only "$exe" _stat64
+# the narrow call has no other caller. CLI11 reads a configuration file
+# through a narrow std::ifstream, which brings in libstdc++'s file opens
+# (fopen through fopen64, and _wfopen beside it); zrk-pack defines no
+# configuration option, so none of them is called.
+check_win32_only "$exe" "$out/zrk-pack.map" _stat64 "${zlib_bzip2[@]}" \
+  'fopen=libmingwex.a(lib64_libmingwex_a-fopen64.o)' '_wfopen=libstdc++.a(basic_file.o)'
 
 echo "== Windows unit tests under Wine =="
 (cd "$out" && ctest --output-on-failure -j "$(nproc)")

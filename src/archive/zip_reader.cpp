@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <fstream>
 #include <memory>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "archive/staging.h"
 #include "common/text.h"
 #include "fs/archive_open.h"
+#include "fs/input_file.h"
 
 namespace zrk {
 
@@ -72,34 +72,43 @@ std::uint64_t read_le(const char* bytes, int width) {
   return value;
 }
 
-// A file read only where its size allows. A read that starts where the last
-// one ended does not seek, so that a directory read entry by entry stays one
-// buffered stream.
+// A file read only where its size allows, through a window of the file held
+// in memory, so that a directory read entry by entry, a few bytes at a time,
+// costs one host read per window and not one per field.
 class BoundedFile {
  public:
-  explicit BoundedFile(const std::filesystem::path& path)
-      : file_(path, std::ios::binary | std::ios::ate) {
-    if (file_) size_ = static_cast<std::uint64_t>(file_.tellg());
-    position_ = size_;
+  explicit BoundedFile(const std::filesystem::path& path) {
+    is_open_ = !file_.open(path) && !file_.size(&size_);
   }
 
-  bool is_open() const { return static_cast<bool>(file_); }
+  bool is_open() const { return is_open_; }
   std::uint64_t size() const { return size_; }
 
   // False when the bytes do not all lie inside the file or cannot be read.
   bool read(std::uint64_t offset, std::size_t count, std::string& bytes) {
-    if (offset > size_ || count > size_ - offset) return false;
-    bytes.resize(count);
-    if (offset != position_) file_.seekg(static_cast<std::streamoff>(offset));
-    position_ = offset + count;
-    return count == 0 ||
-           static_cast<bool>(file_.read(&bytes[0], static_cast<std::streamsize>(count)));
+    if (!is_open_ || offset > size_ || count > size_ - offset) return false;
+    if (offset < window_start_ || offset + count > window_start_ + window_.size()) {
+      const std::uint64_t wanted = std::max<std::uint64_t>(count, kWindowSize);
+      window_.resize(static_cast<std::size_t>(std::min(wanted, size_ - offset)));
+      window_start_ = offset;
+      if (!window_.empty() &&
+          file_.read_exactly(offset, &window_[0], window_.size(), /*end=*/false)) {
+        window_.clear();
+        return false;
+      }
+    }
+    bytes.assign(window_, static_cast<std::size_t>(offset - window_start_), count);
+    return true;
   }
 
  private:
-  std::ifstream file_;
+  static constexpr std::uint64_t kWindowSize = 65536;
+
+  InputFile file_;
+  bool is_open_ = false;
   std::uint64_t size_ = 0;
-  std::uint64_t position_ = 0;
+  std::uint64_t window_start_ = 0;
+  std::string window_;
 };
 
 // Where the central directory lies, and where the end records begin: nothing

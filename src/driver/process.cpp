@@ -4,10 +4,14 @@
 
 namespace zrk {
 
-bool wait_for_game(WritableFile* log, std::int32_t pid, int limit_ms) {
+bool may_have_started_updater(ProcessStart process, ProcessStart updater) {
+  return process <= updater;
+}
+
+bool wait_for_game(WritableFile* log, std::int32_t pid, int limit_ms, ProcessStart updater_start) {
   const long shown = static_cast<long>(pid);
   log_line(log, "zrk-update: waiting for pid %ld", shown);
-  const ProcessWait wait = wait_for_process(pid, limit_ms);
+  const ProcessWait wait = wait_for_process(pid, limit_ms, updater_start);
   const auto error = static_cast<unsigned long>(wait.error.value());
   switch (wait.outcome) {
     case WaitOutcome::kEnded:

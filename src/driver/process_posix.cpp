@@ -9,13 +9,13 @@
 
 #include <cerrno>
 #include <chrono>
-#include <fstream>
-#include <iterator>
+#include <cstdlib>
 #include <string>
 #include <system_error>
 #include <thread>
 
 #include "driver/process.h"
+#include "fs/input_file.h"
 
 extern char** environ;
 
@@ -43,13 +43,38 @@ bool wait_on_pidfd(int pidfd, int limit_ms) {
   }
 }
 
-// A zombie has ended; only its parent has not collected it yet. The state is
-// the field after the name, which is in parentheses and may hold anything.
-bool is_zombie(std::int32_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  const std::string text{std::istreambuf_iterator<char>(stat), std::istreambuf_iterator<char>()};
+// The record of /proc/<pid>/stat ("self" for this process): its fields
+// follow the name, which is in parentheses and may hold anything, blanks and
+// parentheses too. Empty when there is no such process.
+std::string stat_fields(const std::string& pid) {
+  InputFile file;
+  std::string text;
+  if (file.open("/proc/" + pid + "/stat") || file.read_to_end(&text, 4096)) return std::string();
   const size_t name_end = text.rfind(')');
-  return name_end != std::string::npos && text.compare(name_end, 3, ") Z") == 0;
+  return name_end == std::string::npos ? std::string() : text.substr(name_end + 1);
+}
+
+// A zombie has ended; only its parent has not collected it yet. The state is
+// the field right after the name.
+bool is_zombie(std::int32_t pid) {
+  return stat_fields(std::to_string(pid)).compare(0, 2, " Z") == 0;
+}
+
+// The start time is the 22nd field of the record, the 20th after the name.
+std::optional<ProcessStart> start_in(const std::string& fields) {
+  size_t at = 0;
+  for (int field = 0; field < 19 && at != std::string::npos; ++field) {
+    at = fields.find(' ', at + 1);
+  }
+  if (at == std::string::npos || at + 1 >= fields.size()) return std::nullopt;
+  const char* digits = fields.c_str() + at + 1;
+  char* end = nullptr;
+  errno = 0;
+  const unsigned long long start = std::strtoull(digits, &end, 10);
+  if (end == digits || errno != 0 || (*end != ' ' && *end != '\n' && *end != '\0')) {
+    return std::nullopt;
+  }
+  return start;
 }
 
 bool has_ended(std::int32_t pid) {
@@ -77,16 +102,32 @@ ProcessWait ended_if(bool ended) {
 
 }  // namespace
 
-ProcessWait wait_for_process(std::int32_t pid, int limit_ms) {
+std::optional<ProcessStart> process_start(std::int32_t pid) {
+  return start_in(stat_fields(std::to_string(pid)));
+}
+
+ProcessStart own_start() { return start_in(stat_fields("self")).value_or(kUnknownStart); }
+
+// The start is read once the process is held (by its pidfd, or by being
+// seen alive), so it is the start of the process that is then waited for.
+ProcessWait wait_for_process(std::int32_t pid, int limit_ms, ProcessStart updater_start) {
+  const auto is_newer = [&] {
+    const std::optional<ProcessStart> start = process_start(pid);
+    return start && !may_have_started_updater(*start, updater_start);
+  };
   const int pidfd = open_pidfd(pid);
   if (pidfd < 0) {
     const int error = errno;
     if (error == ESRCH) return gone();
     if (error == ENOSYS || error == EPERM) {
-      if (kill(pid, 0) != 0 && errno == ESRCH) return gone();
+      if ((kill(pid, 0) != 0 && errno == ESRCH) || is_newer()) return gone();
       return ended_if(wait_by_probing(pid, limit_ms));
     }
     return {WaitOutcome::kCannotOpen, std::error_code(error, std::generic_category())};
+  }
+  if (is_newer()) {
+    close(pidfd);
+    return gone();
   }
   const bool ended = wait_on_pidfd(pidfd, limit_ms);
   close(pidfd);

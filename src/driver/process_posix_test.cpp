@@ -12,6 +12,7 @@
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
+#include <optional>
 
 #include "driver/update_log.h"
 #include "support/test_support.h"
@@ -27,11 +28,16 @@ struct WaitResult {
   std::vector<std::string> lines;
 };
 
-WaitResult wait_logged(std::int32_t pid, int limit_ms) {
+// The game in these tests is started by the test, after it: the updater's
+// start is taken as the game's own, as when the game starts the updater.
+// `updater_start` stands in for it where a test says otherwise.
+WaitResult wait_logged(std::int32_t pid, int limit_ms,
+                       std::optional<ProcessStart> updater_start = std::nullopt) {
   TempDir dir;
   WritableFile log;
   open_update_log(dir.path(), &log);
-  const bool went_on = wait_for_game(&log, pid, limit_ms);
+  const ProcessStart updater = updater_start ? *updater_start : process_start(pid).value_or(0);
+  const bool went_on = wait_for_game(&log, pid, limit_ms, updater);
   log.close();
   return {went_on, test::read_log_messages(dir / "update.log")};
 }
@@ -39,9 +45,11 @@ WaitResult wait_logged(std::int32_t pid, int limit_ms) {
 // As wait_logged, but in a child process in which pidfd_open answers
 // `refusal`: ENOSYS as on kernels older than 5.3, EPERM as in sandboxes that
 // filter it. `reap`, when given, is reaped meanwhile, as the game's parent
-// would.
+// would. The tester is forked after the game, so it stands for the updater
+// with its own start unless `updater_start` is given.
 WaitResult wait_logged_without_pidfd(int refusal, std::int32_t pid, int limit_ms,
-                                     ChildProcess* reap) {
+                                     ChildProcess* reap,
+                                     std::optional<ProcessStart> updater_start = std::nullopt) {
   TempDir dir;
   const pid_t tester = fork();
   if (tester == 0) {
@@ -58,7 +66,7 @@ WaitResult wait_logged_without_pidfd(int refusal, std::int32_t pid, int limit_ms
     }
     WritableFile log;
     open_update_log(dir.path(), &log);
-    const bool went_on = wait_for_game(&log, pid, limit_ms);
+    const bool went_on = wait_for_game(&log, pid, limit_ms, updater_start.value_or(own_start()));
     log.close();
     _exit(went_on ? 0 : 1);
   }
@@ -133,6 +141,24 @@ TEST(WaitForGame, AProcessThatIsGoneNeedsNoWait) {
     EXPECT_EQ(result.lines, (std::vector<std::string>{"zrk-update: waiting for pid " + text,
                                                       "pid " + text + " is gone (error 3)"}));
   }
+}
+
+// The game ended and its id went to a process started after the updater:
+// that one is not waited for, with a pidfd or without.
+TEST(WaitForGame, AProcessStartedAfterTheUpdaterIsNotTheGame) {
+  ChildProcess stranger({"sleep", "30"});
+  const std::string pid = std::to_string(stranger.pid());
+  const std::vector<std::string> gone = {"zrk-update: waiting for pid " + pid,
+                                         "pid " + pid + " is gone (error 3)"};
+  const auto start = std::chrono::steady_clock::now();
+  const WaitResult result = wait_logged(stranger.pid(), 5000, own_start());
+  EXPECT_TRUE(result.went_on);
+  EXPECT_EQ(result.lines, gone);
+  const WaitResult probed =
+      wait_logged_without_pidfd(ENOSYS, stranger.pid(), 5000, nullptr, own_start());
+  EXPECT_TRUE(probed.went_on);
+  EXPECT_EQ(probed.lines, gone);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
 }
 
 TEST(WaitForGame, RefusesAnIdThatCannotBeWaitedFor) {

@@ -1,5 +1,6 @@
-// Opening an archive file by its platform path, so that names outside ASCII
-// reach the right file on every host.
+// Opening an archive for its reader: the host opens the file by its platform
+// path (on Windows CreateFileW on the long path form, a relative path made
+// absolute first), and the library gets the open file, never the name.
 #pragma once
 
 #include <zip.h>
@@ -10,9 +11,11 @@
 namespace zrk {
 
 // gzip (or plain) file opened for reading; null when it cannot be opened.
+// gzclose closes the file.
 gzFile open_gzip(const std::filesystem::path& path);
 
-// A libzip source for the whole file; null on failure (details in `error`).
+// A libzip source for the whole file, which closes the file when it is
+// freed; null on failure (details in `error`).
 zip_source_t* open_zip_source(const std::filesystem::path& path, zip_error_t* error);
 
 }  // namespace zrk

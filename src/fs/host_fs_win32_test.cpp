@@ -72,29 +72,94 @@ TEST_F(HostFsTest, RemoveAllTakesWhatItCanPastAFileHeldOpen) {
   EXPECT_TRUE(fs->remove_all(at("tree")));
 }
 
+// Under Wine a folder in /dev/shm lies on another volume (tmpfs) than the
+// temporary folder, so MoveFileExW answers ERROR_NOT_SAME_DEVICE there.
+class HostFsAcrossVolumes : public HostFsTest {
+ protected:
+  void SetUp() override {
+    other = L"Z:\\dev\\shm\\zrk-test-" + std::to_wstring(GetCurrentProcessId());
+    std::filesystem::remove_all(other);
+    write_file(dir / "probe", "probe");
+    if (!std::filesystem::create_directories(other) ||
+        MoveFileExW((dir / "probe").c_str(), (other / L"probe").c_str(), 0) ||
+        GetLastError() != ERROR_NOT_SAME_DEVICE) {
+      GTEST_SKIP() << "no second volume at Z:\\dev\\shm; the copy across volumes is not "
+                      "exercised";
+    }
+  }
+  void TearDown() override {
+    std::error_code ec;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(other, ec)) {
+      SetFileAttributesW(entry.path().c_str(), FILE_ATTRIBUTE_NORMAL);
+    }
+    std::filesystem::remove_all(other, ec);
+  }
+  std::string there(const std::string& name) const { return (other / name).u8string(); }
+
+  std::filesystem::path other;
+};
+
+bool is_read_only(const std::filesystem::path& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
+}
+
+// A read-only file refuses the write access that flushing its copy takes, so
+// the copy is flushed first and made read-only after.
+TEST_F(HostFsAcrossVolumes, MovesReadOnlyFilesWithTheirAttribute) {
+  const struct {
+    const char* name;
+    const char* file;  // inside `name`, or empty for a file of its own
+  } kItems[] = {{"plain.pak", ""}, {"game.exe", ""}, {"folder", "inside.ttf"}};
+  for (const auto& item : kItems) {
+    SCOPED_TRACE(item.name);
+    const std::filesystem::path file = *item.file ? dir / item.name / item.file : dir / item.name;
+    write_file(file, item.name);
+    const bool read_only = std::string(item.name) != "plain.pak";
+    if (read_only) {
+      ASSERT_TRUE(SetFileAttributesW(file.c_str(), FILE_ATTRIBUTE_READONLY));
+    }
+    EXPECT_TRUE(fs->rename(at(item.name), there(item.name)));
+    const std::filesystem::path moved =
+        *item.file ? other / item.name / item.file : other / item.name;
+    EXPECT_EQ(read_file(moved), item.name);
+    EXPECT_EQ(is_read_only(moved), read_only);
+    EXPECT_FALSE(std::filesystem::exists(dir / item.name));
+  }
+}
+
 // Only a tag that stands for another name keeps a walk out; OneDrive's
-// placeholders and the other filter tags are folders with children.
-TEST(ReparseTag, OnlyNameSurrogatesAreLinks) {
+// placeholders and the other filter tags are folders with children, and only
+// compression and deduplication are files like any other.
+TEST(ReparseTag, OnlyNameSurrogatesAreLinksAndOnlyStorageTagsAreFiles) {
+  constexpr ReparseKind kLink = ReparseKind::kLink;
+  constexpr ReparseKind kFile = ReparseKind::kStoredFile;
+  constexpr ReparseKind kFiltered = ReparseKind::kFiltered;
   const struct {
     const char* what;
     DWORD tag;
-    bool link;
+    ReparseKind kind;
   } kTags[] = {
-      {"symbolic link", 0xA000000C, true},
-      {"junction or mount point", 0xA0000003, true},
-      {"WSL symbolic link", 0xA000001D, true},
-      {"container layer link", 0xA0000027, true},
-      {"cloud files", 0x9000001A, false},
-      {"cloud files, provider 1", 0x9000101A, false},
-      {"cloud files, provider 15", 0x9000F01A, false},
-      {"OneDrive (older)", 0x80000021, false},
-      {"deduplication", 0x80000013, false},
-      {"app execution alias", 0x8000001B, false},
-      {"container layer", 0x80000018, false},
-      {"container layer 1", 0x90001018, false},
-      {"projected file system", 0x9000001C, false},
+      {"symbolic link", 0xA000000C, kLink},
+      {"junction or mount point", 0xA0000003, kLink},
+      {"WSL symbolic link", 0xA000001D, kLink},
+      {"container layer link", 0xA0000027, kLink},
+      {"cloud files", 0x9000001A, kFiltered},
+      {"cloud files, provider 1", 0x9000101A, kFiltered},
+      {"cloud files, provider 15", 0x9000F01A, kFiltered},
+      {"OneDrive (older)", 0x80000021, kFiltered},
+      {"deduplication", 0x80000013, kFile},
+      {"compression (compact.exe)", 0x80000017, kFile},
+      {"app execution alias", 0x8000001B, kFiltered},
+      {"container layer", 0x80000018, kFiltered},
+      {"container layer 1", 0x90001018, kFiltered},
+      {"projected file system", 0x9000001C, kFiltered},
+      {"single-instance storage", 0x80000007, kFiltered},
   };
-  for (const auto& row : kTags) EXPECT_EQ(is_link_tag(row.tag), row.link) << row.what;
+  for (const auto& row : kTags) {
+    EXPECT_EQ(reparse_kind(row.tag), row.kind) << row.what;
+    EXPECT_EQ(is_link_tag(row.tag), row.kind == kLink) << row.what;
+  }
 }
 
 }  // namespace

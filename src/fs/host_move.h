@@ -10,11 +10,14 @@ namespace zrk {
 
 // Moves `from` to `to` once, replacing an item at `to` where the host allows
 // it and copying then deleting when the two lie on different volumes. True
-// when the item now stands at `to`; a failed cross-volume copy leaves nothing
-// at `to`. No retries.
+// when the item now stands at `to` and no longer at `from` (a source that
+// cannot be deleted after its copy is in place stays behind). A failed copy
+// leaves `to` as it was; a copy in place whose folder cannot be flushed
+// leaves both, and false. No retries.
 bool move_once(const std::filesystem::path& from, const std::filesystem::path& to);
 
-// True when a regular file stands at `path` itself, not behind a link.
+// True when a regular file stands at `path` itself, not behind a link; on
+// Windows also a compressed or deduplicated one, not a cloud placeholder.
 bool is_regular_entry(const std::filesystem::path& path);
 
 // Makes `to` a second name of the regular file `from`, once. kUnsupported

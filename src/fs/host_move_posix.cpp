@@ -1,92 +1,59 @@
-// Name changes on POSIX hosts: rename(2), with copy-and-delete when the two
-// paths lie on different file systems, as the Windows move does by itself;
-// link(2); and rename(2) again as the replacing move, which POSIX makes atomic.
+// Name changes on POSIX hosts: rename(2), which refuses another file system
+// with EXDEV; link(2); and rename(2) again as the replacing move, which POSIX
+// makes atomic. The copy of a move across file systems is flushed by one
+// syncfs of the target's file system, however many files it holds.
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
 #include <cstdio>
 #include <string>
 #include <system_error>
-#include <vector>
 
 #include "fs/durable.h"
 #include "fs/host_move.h"
-#include "fs/host_tree.h"
-#include "fs/listing.h"
+#include "fs/host_move_steps.h"
 
 namespace zrk {
 
-namespace {
-
 namespace stdfs = std::filesystem;
 
-// What the copies of `to` in progress are called: "." + its name + this.
-std::string temporary_prefix(const stdfs::path& to) {
-  return "." + to.filename().string() + ".zrk-move-";
-}
-
-// A name beside `to` that no other move of this process uses, so a copy in
-// progress never shows under the target's own name.
-stdfs::path temporary_beside(const stdfs::path& to) {
-  static std::atomic<unsigned> counter{0};
-  const std::string name =
-      temporary_prefix(to) + std::to_string(::getpid()) + "-" + std::to_string(counter++);
-  return to.parent_path() / name;
-}
-
-// Copies of `to` left by a process killed in the middle of a move: nothing
-// else removes them, and they would stay in the install folder for good.
-void remove_stale_copies(const stdfs::path& to) {
-  const std::string prefix = temporary_prefix(to);
-  const std::string own = prefix + std::to_string(::getpid()) + "-";
-  // What cannot be listed is left for a later move to clear.
-  std::vector<FolderEntry> entries;
-  list_folder_entries(to.parent_path(), &entries, EntryDetail::kKinds);
-  for (const FolderEntry& entry : entries) {
-    const std::string& name = entry.name.native();
-    if (name.compare(0, prefix.size(), prefix) == 0 && name.compare(0, own.size(), own) != 0) {
-      remove_tree(to.parent_path() / name);
-    }
-  }
-}
-
-// The move across file systems: copy beside the target, flush it to the
-// device, rename the copy into place, then delete the source. A copy that
-// fails is removed again, so the target is never left half-written.
-bool copy_then_delete(const stdfs::path& from, const stdfs::path& to) {
-  remove_stale_copies(to);
-  const stdfs::path temporary = temporary_beside(to);
-  std::error_code ec;
-  stdfs::copy(from, temporary, stdfs::copy_options::recursive | stdfs::copy_options::copy_symlinks,
-              ec);
-  if (!ec) ec = flush_tree(to.parent_path());
-  if (!ec && ::rename(temporary.c_str(), to.c_str()) != 0) {
-    ec.assign(errno, std::generic_category());
-  }
-  if (ec) {
-    remove_tree(temporary);
-    return false;
-  }
-  // The item now stands at `to`; a source that cannot be deleted stays behind,
-  // as a Windows copy-allowed move leaves it.
-  remove_tree(from);
-  return true;
-}
-
-}  // namespace
-
-bool move_once(const stdfs::path& from, const stdfs::path& to) {
-  if (::rename(from.c_str(), to.c_str()) == 0) return true;
-  if (errno != EXDEV) return false;
-  return copy_then_delete(from, to);
-}
-
-bool is_regular_entry(const stdfs::path& path) {
+CopyKind copy_kind(const stdfs::path& path) {
   struct stat status {};
-  return ::lstat(path.c_str(), &status) == 0 && S_ISREG(status.st_mode);
+  if (::lstat(path.c_str(), &status) != 0) return CopyKind::kNone;
+  if (S_ISREG(status.st_mode)) return CopyKind::kFile;
+  if (S_ISDIR(status.st_mode)) return CopyKind::kFolder;
+  if (S_ISLNK(status.st_mode)) return CopyKind::kLink;
+  return CopyKind::kNone;
 }
+
+RenameStep rename_entry(const stdfs::path& from, const stdfs::path& to) {
+  if (::rename(from.c_str(), to.c_str()) == 0) return RenameStep::kRenamed;
+  return errno == EXDEV ? RenameStep::kOtherVolume : RenameStep::kFailed;
+}
+
+bool renames_as_itself(const stdfs::path&) { return true; }
+
+bool copy_file_entry(const stdfs::path& from, const stdfs::path& to) {
+  std::error_code ec;
+  return stdfs::copy_file(from, to, stdfs::copy_options::none, ec) && !ec;
+}
+
+bool copy_folder_entry(const stdfs::path& from, const stdfs::path& to) {
+  std::error_code ec;
+  return stdfs::create_directory(to, from, ec) && !ec;
+}
+
+bool copy_link_entry(const stdfs::path& from, const stdfs::path& to) {
+  std::error_code ec;
+  stdfs::copy_symlink(from, to, ec);
+  return !ec;
+}
+
+// syncfs of the folder the copy stands in: the same file system.
+bool flush_copy(const stdfs::path& copy, CopyKind) { return !flush_tree(copy.parent_path()); }
+
+std::string process_tag() { return std::to_string(::getpid()); }
 
 LinkResult link_once(const stdfs::path& from, const stdfs::path& to) {
   if (::link(from.c_str(), to.c_str()) == 0) return LinkResult::kLinked;

@@ -1,37 +1,19 @@
 // Name changes on Windows: MoveFileExW for moves and replacing moves,
-// CreateHardLinkW for the second name that keeps a file in the backup, and a
-// copy beside the target for a move across volumes.
+// CreateHardLinkW for the second name that keeps a file in the backup, and
+// CopyFileExW for the copy of a move across volumes, each copied file
+// flushed as it is made.
 #include <windows.h>
 
-#include <atomic>
 #include <string>
-#include <vector>
 
 #include "fs/durable.h"
 #include "fs/host_move.h"
-#include "fs/host_tree.h"
+#include "fs/host_move_steps.h"
 #include "fs/link_guard_win32.h"
-#include "fs/listing.h"
 
 namespace zrk {
 
 namespace {
-
-// False for a link that the host would move as its target: the move would
-// carry a folder outside the install folder into the backup.
-bool moves_as_itself(const std::filesystem::path& from) {
-  const DWORD attributes = GetFileAttributesW(from.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) {
-    return true;
-  }
-  const HANDLE entry = CreateFileW(
-      from.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (entry == INVALID_HANDLE_VALUE) return false;
-  const bool itself = is_entry_itself(entry, attributes);
-  CloseHandle(entry);
-  return itself;
-}
 
 // The volume and index that name a file, whatever path reaches it.
 bool file_identity(const wchar_t* path, BY_HANDLE_FILE_INFORMATION* info) {
@@ -70,7 +52,7 @@ bool is_running_program(const std::filesystem::path& path) {
 }
 
 // Writes the data of the file `path` out to the device.
-bool flush_file(const std::wstring& path) {
+bool flush_file(const std::filesystem::path& path) {
   const HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                   OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file == INVALID_HANDLE_VALUE) return false;
@@ -79,91 +61,80 @@ bool flush_file(const std::wstring& path) {
   return flushed;
 }
 
-// Copies the file or folder tree `from` to `to`, where nothing stands, each
-// file flushed. A link inside is not copied: the copy fails, and the item
-// stays where it is.
-bool copy_tree(const std::wstring& from, const std::wstring& to) {
-  const DWORD attributes = GetFileAttributesW(from.c_str());
-  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    return false;
-  }
-  if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
-    return CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr,
-                       COPY_FILE_FAIL_IF_EXISTS) &&
-           flush_file(to);
-  }
-  if (!CreateDirectoryW(to.c_str(), nullptr)) return false;
-  std::vector<FolderEntry> entries;
-  if (list_folder_entries(from, &entries, EntryDetail::kKinds)) return false;
-  for (const FolderEntry& entry : entries) {
-    const std::wstring& name = entry.name.native();
-    if (!copy_tree(from + L"\\" + name, to + L"\\" + name)) return false;
-  }
-  return true;
-}
-
-// What the copies of `to` in progress are called: "." + its name + this.
-std::wstring temporary_prefix(const std::filesystem::path& to) {
-  return L"." + to.filename().native() + L".zrk-move-";
-}
-
-// Copies of `to` left by a process killed in the middle of a move: nothing
-// else removes them, and they would stay in the install folder for good.
-void remove_stale_copies(const std::filesystem::path& to, const std::wstring& own) {
-  const std::wstring folder = to.parent_path().native();
-  const std::wstring prefix = temporary_prefix(to);
-  // What cannot be listed is left for a later move to clear.
-  std::vector<FolderEntry> entries;
-  list_folder_entries(folder, &entries, EntryDetail::kKinds);
-  for (const FolderEntry& entry : entries) {
-    const std::wstring& name = entry.name.native();
-    if (name.compare(0, prefix.size(), prefix) == 0 && name.compare(0, own.size(), own) != 0) {
-      remove_tree(folder + L"\\" + name);
-    }
-  }
-}
-
-// The move across volumes, which MoveFileExW makes only for files and then
-// under the target's own name: copy beside the target under a name of its
-// own, flush, rename the copy into place, then delete the source. A copy that
-// fails is removed again, so the target is never left half-written.
-bool copy_then_delete(const std::filesystem::path& from, const std::filesystem::path& to) {
-  static std::atomic<unsigned> counter{0};
-  const std::wstring own = temporary_prefix(to) + std::to_wstring(GetCurrentProcessId()) + L"-";
-  remove_stale_copies(to, own);
-  const std::filesystem::path temporary = to.parent_path() / (own + std::to_wstring(counter++));
-  const bool placed = copy_tree(from.native(), temporary.native()) &&
-                      (is_regular_entry(temporary) || !flush_tree(temporary)) &&
-                      MoveFileExW(temporary.c_str(), to.c_str(),
-                                  MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH);
-  if (!placed) {
-    remove_tree(temporary);
-    return false;
-  }
-  // The item now stands at `to`; a source that cannot be deleted stays behind.
-  remove_tree(from);
-  return true;
+// `attributes` without the read-only one, in the form SetFileAttributesW takes.
+DWORD writable(DWORD attributes) {
+  const DWORD rest = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
+  return rest == 0 ? FILE_ATTRIBUTE_NORMAL : rest;
 }
 
 }  // namespace
 
-bool move_once(const std::filesystem::path& from, const std::filesystem::path& to) {
-  if (!moves_as_itself(from)) return false;
-  // A rename within a volume is committed by the run's later flush of the
-  // folders.
-  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-    return true;
+CopyKind copy_kind(const std::filesystem::path& path) {
+  const DWORD attributes = GetFileAttributesW(path.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DEVICE) != 0) {
+    return CopyKind::kNone;
   }
-  return GetLastError() == ERROR_NOT_SAME_DEVICE && copy_then_delete(from, to);
+  const CopyKind plain =
+      (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? CopyKind::kFolder : CopyKind::kFile;
+  if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return plain;
+  DWORD tag = 0;
+  if (!entry_reparse_tag(path.native(), &tag)) return CopyKind::kLink;
+  switch (reparse_kind(tag)) {
+    case ReparseKind::kLink:
+      return CopyKind::kLink;
+    case ReparseKind::kStoredFile:
+      return plain;
+    case ReparseKind::kFiltered:
+      break;
+  }
+  return CopyKind::kNone;
 }
 
-// A reparse point, even a cloud placeholder of a file, is not taken for a
-// plain file: it keeps the two moves, which never open it.
-bool is_regular_entry(const std::filesystem::path& path) {
-  const DWORD attributes = GetFileAttributesW(path.c_str());
-  return attributes != INVALID_FILE_ATTRIBUTES &&
-         (attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_REPARSE_POINT)) == 0;
+// A rename within a volume is committed by the run's later flush of the
+// folders; the write-through flag makes a copy-allowed move wait for its data.
+RenameStep rename_entry(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+    return RenameStep::kRenamed;
+  }
+  return GetLastError() == ERROR_NOT_SAME_DEVICE ? RenameStep::kOtherVolume : RenameStep::kFailed;
 }
+
+// False for a link that the host would move as its target: the move would
+// carry a folder outside the install folder into the backup.
+bool renames_as_itself(const std::filesystem::path& from) {
+  const DWORD attributes = GetFileAttributesW(from.c_str());
+  DWORD tag = 0;
+  return attributes == INVALID_FILE_ATTRIBUTES ||
+         (attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0 || entry_reparse_tag(from.native(), &tag);
+}
+
+// CopyFileExW copies the read-only attribute too, and a read-only file
+// refuses the write access that its flush needs: the copy is flushed
+// writable, and its attribute put back only once its data is on the device.
+bool copy_file_entry(const std::filesystem::path& from, const std::filesystem::path& to) {
+  if (!CopyFileExW(from.c_str(), to.c_str(), nullptr, nullptr, nullptr, COPY_FILE_FAIL_IF_EXISTS)) {
+    return false;
+  }
+  const DWORD attributes = GetFileAttributesW(to.c_str());
+  if (attributes == INVALID_FILE_ATTRIBUTES) return false;
+  if ((attributes & FILE_ATTRIBUTE_READONLY) == 0) return flush_file(to);
+  return SetFileAttributesW(to.c_str(), writable(attributes)) && flush_file(to) &&
+         SetFileAttributesW(to.c_str(), attributes);
+}
+
+bool copy_folder_entry(const std::filesystem::path&, const std::filesystem::path& to) {
+  return CreateDirectoryW(to.c_str(), nullptr) != 0;
+}
+
+// Making a link takes a privilege that players do not hold.
+bool copy_link_entry(const std::filesystem::path&, const std::filesystem::path&) { return false; }
+
+// The files were flushed as they were copied; a folder's entries remain.
+bool flush_copy(const std::filesystem::path& copy, CopyKind kind) {
+  return kind != CopyKind::kFolder || !flush_tree(copy);
+}
+
+std::string process_tag() { return std::to_string(GetCurrentProcessId()); }
 
 LinkResult link_once(const std::filesystem::path& from, const std::filesystem::path& to) {
   if (!is_regular_entry(from) || is_running_program(from)) return LinkResult::kUnsupported;
@@ -188,10 +159,7 @@ bool replace_once(const std::filesystem::path& from, const std::filesystem::path
   const DWORD attributes = GetFileAttributesW(to.c_str());
   const bool read_only =
       attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_READONLY) != 0;
-  if (read_only) {
-    const DWORD writable = attributes & ~static_cast<DWORD>(FILE_ATTRIBUTE_READONLY);
-    SetFileAttributesW(to.c_str(), writable == 0 ? FILE_ATTRIBUTE_NORMAL : writable);
-  }
+  if (read_only) SetFileAttributesW(to.c_str(), writable(attributes));
   if (!MoveFileExW(from.c_str(), to.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     if (read_only) SetFileAttributesW(to.c_str(), attributes);
     return false;

@@ -117,16 +117,8 @@ DWORD delete_entry(const std::wstring& path, DWORD attributes) {
 bool is_folder_to_enter(const std::wstring& path, DWORD attributes) {
   if ((attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return false;
   if ((attributes & FILE_ATTRIBUTE_REPARSE_POINT) == 0) return true;
-  const HANDLE entry = CreateFileW(
-      path.c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-      nullptr, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT | FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  if (entry == INVALID_HANDLE_VALUE) return false;
-  FILE_ATTRIBUTE_TAG_INFO tag{};
-  const bool entered =
-      GetFileInformationByHandleEx(entry, FileAttributeTagInfo, &tag, sizeof tag) &&
-      (tag.FileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0 && !is_link_tag(tag.ReparseTag);
-  CloseHandle(entry);
-  return entered;
+  DWORD tag = 0;
+  return entry_reparse_tag(path, &tag) && !is_link_tag(tag);
 }
 
 bool remove_entry(const std::wstring& path, TreeRemoval* result) {

@@ -31,4 +31,18 @@ std::error_code InputFile::read_exactly(std::uint64_t offset, char* data, std::s
   return static_cast<std::uint64_t>(got) < size ? FileChanged::kShorter : FileChanged::kGrew;
 }
 
+std::error_code InputFile::read_to_end(std::string* bytes, std::size_t limit) {
+  bytes->clear();
+  char chunk[4096];
+  for (;;) {
+    const std::int64_t got = read_at(bytes->size(), chunk, sizeof chunk);
+    if (got < 0) return error_ ? error_ : std::make_error_code(std::errc::bad_file_descriptor);
+    if (got == 0) return {};
+    if (static_cast<std::uint64_t>(got) > limit - bytes->size()) {
+      return std::make_error_code(std::errc::file_too_large);
+    }
+    bytes->append(chunk, static_cast<std::size_t>(got));
+  }
+}
+
 }  // namespace zrk

@@ -1,10 +1,12 @@
-// A build folder file as the archive writers read it: by offset, with no
-// stream buffer in between, while other processes may read, write or remove it.
+// A file read by offset, with no stream buffer in between, while other
+// processes may read, write or remove it: a build folder file as the archive
+// writers read it, an archive as the zip reader checks it.
 #pragma once
 
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <string>
 #include <system_error>
 #include <type_traits>
 
@@ -32,6 +34,14 @@ class InputFile {
   // asked for, to learn that the file ends there, so `data` has room for
   // `size` + 1. Empty, the host's error, or a FileChanged.
   std::error_code read_exactly(std::uint64_t offset, char* data, std::size_t size, bool end);
+
+  // The size of the open file now. Empty, or the host's error.
+  std::error_code size(std::uint64_t* bytes);
+
+  // Replaces `bytes` with the file from its start to its end, reading until
+  // the host reports the end, so a file that states no size (a process's
+  // record under /proc) is read whole too. file_too_large past `limit` bytes.
+  std::error_code read_to_end(std::string* bytes, std::size_t limit);
 
  private:
   // Reads up to `size` bytes (at most 1 GiB) at `offset` in one request. A

@@ -1,6 +1,7 @@
 // A plain descriptor and pread: a small file costs an open, one read and a
 // close, where a stdio stream adds a status call and a copy through its buffer.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -29,6 +30,14 @@ std::int64_t InputFile::read_at(std::uint64_t offset, char* data, std::size_t si
     error_ = std::error_code(errno, std::generic_category());
     return -1;
   }
+}
+
+std::error_code InputFile::size(std::uint64_t* bytes) {
+  struct stat status {};
+  if (handle_ < 0) return std::make_error_code(std::errc::bad_file_descriptor);
+  if (::fstat(static_cast<int>(handle_), &status) != 0) return {errno, std::generic_category()};
+  *bytes = static_cast<std::uint64_t>(status.st_size);
+  return {};
 }
 
 void InputFile::close() {

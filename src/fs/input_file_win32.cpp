@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include "fs/input_file.h"
+#include "fs/open_path_win32.h"
 
 namespace zrk {
 
@@ -16,7 +17,7 @@ constexpr std::size_t kLargestRead = 0x40000000;
 
 std::error_code InputFile::open(const std::filesystem::path& path) {
   close();
-  const HANDLE file = CreateFileW(path.c_str(), GENERIC_READ,
+  const HANDLE file = CreateFileW(openable_path(path).c_str(), GENERIC_READ,
                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
                                   OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
   if (file == INVALID_HANDLE_VALUE) {
@@ -39,6 +40,16 @@ std::int64_t InputFile::read_at(std::uint64_t offset, char* data, std::size_t si
   if (error == ERROR_HANDLE_EOF) return 0;
   error_ = std::error_code(static_cast<int>(error), std::system_category());
   return -1;
+}
+
+std::error_code InputFile::size(std::uint64_t* bytes) {
+  LARGE_INTEGER size{};
+  if (handle_ == kClosed) return {ERROR_INVALID_HANDLE, std::system_category()};
+  if (!GetFileSizeEx(reinterpret_cast<HANDLE>(handle_), &size)) {
+    return {static_cast<int>(GetLastError()), std::system_category()};
+  }
+  *bytes = static_cast<std::uint64_t>(size.QuadPart);
+  return {};
 }
 
 void InputFile::close() {

@@ -10,9 +10,11 @@
 // costs a cache flush for each of thousands of small staged files. The run's
 // flush_tree of the staging folders before the swap then empties the device
 // cache once, for all of them. Where that call is missing (older Windows,
-// Wine) or refused (a file system without it), the file is flushed whole.
+// Wine) or refused (ReFS, for one), the file is flushed whole; after the
+// first refusal the call is not tried again in this run.
 #include <windows.h>
 
+#include <atomic>
 #include <cstring>
 
 #include "fs/writable_file.h"
@@ -57,11 +59,17 @@ FlushBuffersEx flush_buffers_ex() {
   return found;
 }
 
+// Set at the first refusal of the flush without a device flush: the staged
+// files all lie on one volume, which refuses it for every one of them.
+std::atomic<bool> no_sync_refused{false};
+
 // Puts the file's data out of the system cache.
 std::error_code write_out(HANDLE file) {
-  if (const FlushBuffersEx flush = flush_buffers_ex()) {
+  const FlushBuffersEx flush = flush_buffers_ex();
+  if (flush != nullptr && !no_sync_refused.load(std::memory_order_relaxed)) {
     IoStatus io_status{};
     if (flush(file, kFlushNoSync, nullptr, 0, &io_status) >= 0) return {};
+    no_sync_refused.store(true, std::memory_order_relaxed);
   }
   return FlushFileBuffers(file) ? std::error_code() : last_error();
 }

@@ -16,7 +16,11 @@ BOOL WINAPI on_control(DWORD event) {
     return FALSE;
   }
   remove_registered_paths();
-  ExitProcess(130);
+  // The workers are wherever the interrupt found them, perhaps inside the C
+  // runtime's locks: ExitProcess would run the DLLs' detach code with them
+  // still running and may hang there. Nothing is left to flush by now.
+  TerminateProcess(GetCurrentProcess(), 130);
+  return TRUE;
 }
 
 }  // namespace

@@ -117,6 +117,29 @@ def make_zip(members, method=zipfile.ZIP_DEFLATED, name="update.zip", encrypted=
     return build
 
 
+def with_host_game(make):
+    """An update whose Z-Ravelkin.exe is the host's stand-in game, so that the
+    run can relaunch the program it has just put into the install folder."""
+    def build(folder, game):
+        data = open(game, "rb").read()
+        return make([(n, data) if n.endswith(".exe") else (n, d) for n, d in payload_v2()])(folder)
+    build.needs_game = True
+    return build
+
+
+def in_deep_folder(build, length):
+    """The archive in folders below the case folder that make its path,
+    relative to the case folder, `length` characters long."""
+    def deep(folder):
+        name = build(folder)
+        sub = deep_name("", length - len(name))
+        os.makedirs(os.path.join(folder, sub))
+        if os.path.exists(os.path.join(folder, name)):
+            os.rename(os.path.join(folder, name), os.path.join(folder, sub, name))
+        return os.path.join(sub, name)
+    return deep
+
+
 def make_truncated_tar(folder):
     whole = os.path.join(folder, "whole.tar.gz")
     write_tar_gz(whole, payload_v2())
@@ -159,6 +182,12 @@ def read_only_game(install):
 
 STANDARD = ["--install", "{install}", "--archive", "{archive}",
             "--pid", "{pid}", "--relaunch", "{relaunch}"]
+# The archive relative to the case folder.
+RELATIVE_ARCHIVE = ["--install", "{install}", "--archive", "{archive_rel}",
+                    "--pid", "{pid}", "--relaunch", "{relaunch}"]
+# The game's own program in the install folder is started again.
+INSTALLED = ["--install", "{install}", "--archive", "{archive}",
+             "--pid", "{pid}", "--relaunch", "{installed_game}"]
 # The install folder relative to the case folder, where the updater starts.
 RELATIVE = ["--install", "{install_rel}", "--archive", "{archive}",
             "--pid", "{pid}", "--relaunch", "{relaunch}"]
@@ -225,6 +254,21 @@ CASES = [
     ("install folder of 250 characters", make_zip(payload_v2()), STANDARD, 0, 250),
     ("install folder of 260 characters", make_tar(payload_v2()), STANDARD, 0, 260),
     ("relative install folder of 300 characters", make_tar(payload_v2()), RELATIVE, 0, 300),
+    # The archive is opened by its absolute long form, its text logged as given.
+    ("relative zip archive of 300 characters", in_deep_folder(make_zip(payload_v2()), 300),
+     RELATIVE_ARCHIVE, 0, "install"),
+    ("relative tar archive of 300 characters", in_deep_folder(make_tar(payload_v2()), 300),
+     RELATIVE_ARCHIVE, 0, "install"),
+    ("relative archive of 300 characters, missing", in_deep_folder(no_archive, 300),
+     RELATIVE_ARCHIVE, 3, "install"),
+    # The relaunch program is the game in the install folder, so these meet
+    # the limit on the program's own path as well.
+    ("game relaunched from an install folder of 240 characters", with_host_game(make_tar),
+     INSTALLED, 0, 240),
+    ("game relaunched from an install folder of 250 characters", with_host_game(make_zip),
+     INSTALLED, 0, 250),
+    ("game relaunched from an install folder of 258 characters", with_host_game(make_tar),
+     INSTALLED, 0, 258),
 ]
 
 
@@ -281,16 +325,28 @@ def prepare(host, case, work):
     installed_v1(install)
     if len(case) > 5:
         case[5](install)
-    archive = os.path.join(folder, build(folder))
+    if getattr(build, "needs_game", False):
+        archive = os.path.join(folder, build(folder, host.game))
+    else:
+        archive = os.path.join(folder, build(folder))
     game_dir = os.path.join(folder, "game dir")
     os.makedirs(game_dir)
     relaunch = os.path.join(game_dir, os.path.basename(host.game))
     shutil.copy2(host.game, relaunch)
+    # Only Windows relaunches the program that the update installed: neither
+    # archive format's modes are applied, so on Linux the installed program
+    # cannot be executed, and the stand-in beside the case starts instead.
+    installed_game = relaunch
+    if "{installed_game}" in template and isinstance(host, Windows):
+        installed_game = os.path.join(install, "Z-Ravelkin.exe")
+        relaunch, game_dir = installed_game, install
     texts = {
         "install": host.path_text(install),
         "install_rel": host.relative_text(install, folder),
         "archive": host.path_text(archive),
+        "archive_rel": host.relative_text(archive, folder),
         "relaunch": host.path_text(relaunch),
+        "installed_game": host.path_text(installed_game),
         "case": host.path_text(folder),
         "pid": str(UNUSED_PID),
     }
@@ -302,12 +358,12 @@ def normalise_line(line, texts, windows):
     text = line.decode("utf-8", "surrogateescape")
     # One pass, longest text first: a short text (a relative install folder)
     # may also be part of a longer one.
-    keys = sorted(("install", "install_rel", "archive", "relaunch", "case"),
+    keys = sorted(("install", "install_rel", "archive", "archive_rel", "relaunch", "case"),
                   key=lambda k: -len(texts[k]))
     pattern = "|".join("(%s)" % re.escape(texts[key]) for key in keys)
     text = re.sub(pattern, lambda m: "<%s>" % keys[m.lastindex - 1], text)
     if windows:
-        text = re.sub(r"(<(?:install|install_rel|archive|relaunch|case)>)(\S*)",
+        text = re.sub(r"(<(?:install|install_rel|archive|archive_rel|relaunch|case)>)(\S*)",
                       lambda m: m.group(1) + m.group(2).replace("\\", "/"), text)
     text = re.sub(r"^(pid \d+ is gone) \(error \d+\)$", r"\1 (error <gone>)", text)
     return text
@@ -360,6 +416,10 @@ def run_case(host, case, work):
                                 stdout=output, stderr=subprocess.STDOUT, timeout=120, cwd=folder)
     seconds = time.monotonic() - began
     log_path = os.path.join(install, ".update", "update.log")
+    # Where the game relaunched is the one installed, its record stands in
+    # the install folder, and its program differs between the hosts.
+    installed = "{installed_game}" in case[2]
+    skip = {".update/update.log"} | ({"started.txt"} if installed else set())
     lines, problems = [], []
     if os.path.exists(log_path):
         for raw in open(log_path, "rb").read().split(b"\n")[:-1]:
@@ -382,11 +442,19 @@ def run_case(host, case, work):
     return {
         "code": result.returncode,
         "log": swap_lines_sorted(lines),
-        "disk": snapshot(install, {".update/update.log"}),
+        "disk": game_as_named(snapshot(install, skip), host.game) if installed else
+        snapshot(install, skip),
         "started": started,
         "problems": problems,
         "seconds": seconds,
     }
+
+
+def game_as_named(disk, game):
+    """The installed game program shown as <game> where it is the host's one."""
+    digest = hashlib.sha256(open(game, "rb").read()).hexdigest()[:16]
+    return [(rel, kind, "<game>" if rel == "Z-Ravelkin.exe" and value == digest else value)
+            for rel, kind, value in disk]
 
 
 def outside_update_dir(disk):
@@ -397,7 +465,10 @@ def compare(case, linux, windows, before, after):
     """Differences between the hosts and against what the case must do.
     `before` and `after` are the install folder without .update before any
     update and after a good one."""
-    name, _, _, expected, _ = case[:5]
+    name, _, template, expected, _ = case[:5]
+    if "{installed_game}" in template:
+        after = [(rel, kind, "<game>" if rel == "Z-Ravelkin.exe" else value)
+                 for rel, kind, value in after]
     notes = []
     for host, r in (("linux", linux), ("windows", windows)):
         if r["code"] != expected:
@@ -443,6 +514,7 @@ def main():
     parser.add_argument("--work", required=True)
     parser.add_argument("--wine", default="wine")
     parser.add_argument("-v", "--verbose", action="store_true", help="print every log")
+    parser.add_argument("--only", default="", help="run only the cases whose name holds this")
     opts = parser.parse_args()
     if os.path.exists("/proc/%d" % UNUSED_PID):
         sys.exit("pid %d names a process here" % UNUSED_PID)
@@ -468,7 +540,7 @@ def main():
     after = snapshot(sample, set())
 
     rows, failed = [], 0
-    for case in CASES:
+    for case in (c for c in CASES if opts.only in c[0]):
         linux, windows = (run_case(host, case, work) for host in hosts)
         notes = compare(case, linux, windows, before, after)
         failed += bool(notes)
