@@ -53,6 +53,10 @@ class HostFs final : public ZrkUpdFs {
     return result;
   }
 
+  bool same_file(const std::string& a, const std::string& b) override {
+    return is_same_file(from_utf8(a), from_utf8(b));
+  }
+
   bool replace(const std::string& from, const std::string& to) override {
     const stdfs::path source = from_utf8(from);
     const stdfs::path target = from_utf8(to);

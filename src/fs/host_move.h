@@ -25,6 +25,10 @@ bool is_regular_entry(const std::filesystem::path& path);
 // file; kFailed for anything that a later attempt may get past.
 LinkResult link_once(const std::filesystem::path& from, const std::filesystem::path& to);
 
+// True when `a` and `b` name one file; false also when either cannot be
+// looked at.
+bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b);
+
 // Renames the file `from` over the file `to`, once, in one step: `to` names
 // the old file or the new one at every instant. A read-only `to` is replaced
 // too.

@@ -73,13 +73,15 @@ LinkResult link_once(const stdfs::path& from, const stdfs::path& to) {
 // such a rename, and the name it leaves in the backup is dropped here.
 bool replace_once(const stdfs::path& from, const stdfs::path& to) {
   if (::rename(from.c_str(), to.c_str()) != 0) return false;
-  struct stat source {
-  }, target{};
-  if (::lstat(from.c_str(), &source) == 0 && ::lstat(to.c_str(), &target) == 0 &&
-      source.st_dev == target.st_dev && source.st_ino == target.st_ino) {
-    return ::unlink(from.c_str()) == 0;
-  }
+  if (is_same_file(from, to)) return ::unlink(from.c_str()) == 0;
   return true;
+}
+
+bool is_same_file(const stdfs::path& a, const stdfs::path& b) {
+  struct stat first {
+  }, second{};
+  return ::lstat(a.c_str(), &first) == 0 && ::lstat(b.c_str(), &second) == 0 &&
+         first.st_dev == second.st_dev && first.st_ino == second.st_ino;
 }
 
 }  // namespace zrk

@@ -168,3 +168,11 @@ bool replace_once(const std::filesystem::path& from, const std::filesystem::path
 }
 
 }  // namespace zrk
+
+namespace zrk {
+
+bool is_same_file(const std::filesystem::path& a, const std::filesystem::path& b) {
+  return same_file(a.c_str(), b.c_str());
+}
+
+}  // namespace zrk

@@ -51,6 +51,10 @@ class ZrkUpdFs {
   // be replaced in place); transient failures are retried inside.
   virtual LinkResult link(const std::string& from, const std::string& to) = 0;
 
+  // True when `a` and `b` are two names of one file; false also when either
+  // cannot be looked at.
+  virtual bool same_file(const std::string& a, const std::string& b) = 0;
+
   // Puts the file at `from` in the place of the file at `to` in one step, so
   // that a file stands at `to` throughout; a read-only file at `to` is
   // replaced too. True when it did. Retried inside as a move is.

@@ -80,6 +80,15 @@ bool put_back_old_form(ZrkUpdFs& fs, const SwapFolders& folders, const std::stri
   }
   const bool one_step = in_place == Presence::kPresent && fs.is_file(saved) == Presence::kPresent &&
                         fs.is_file(installed) == Presence::kPresent;
+  if (one_step && fs.same_file(saved, installed)) {
+    // A second name of the installed file that a rollback could not drop,
+    // as Windows refuses while another process holds the file: the item is
+    // in place, and the name goes if it can.
+    if (!fs.remove_all(saved)) {
+      add_message(messages, "kept " + name + " in place; a second name of it stays in the backup");
+    }
+    return true;
+  }
   bool restored = false;
   if (one_step) {
     restored = fs.replace(saved, installed);

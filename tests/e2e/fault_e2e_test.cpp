@@ -464,37 +464,6 @@ TEST_F(FaultEndToEnd, ARestoreThatFailsLeavesTheItemInTheBackupAndTheRollbackInc
       lines.end());
 }
 
-// Run 1 fails at the game's program and its undo cannot clear the new
-// typefaces, so it ends INCOMPLETE with the old typefaces only in the backup.
-// Run 2 fails at the game's program again: it must first put the old
-// typefaces back, never discard them with the backup, and so end with the
-// old version whole. Run 3, unhindered, applies the update (about 15 s).
-TEST_F(FaultEndToEnd, ARunAfterAnIncompleteRollbackPutsTheOldFormsBackFirst) {
-  const std::string archive = pack_update("update-7.tar.gz", kUpdate);
-  const test::FaultRule game_held = test::fail_always("link", text_of("Z-Ravelkin.exe"), EACCES);
-  FaultPlan first;
-  first.rules = {game_held, test::fail_always("unlinkat", "new.ttf", EACCES)};
-  EXPECT_EQ(test::run_updater_with(args(archive), first), 4);
-  Tree mixed = before_;
-  mixed.erase("typefaces/old.ttf");
-  mixed["typefaces/new.ttf"] = "file:new font";
-  EXPECT_EQ(installed_tree(), mixed);
-  EXPECT_EQ(log().back(),
-            "zrk-update: the swap failed at Z-Ravelkin.exe and the rollback is INCOMPLETE");
-
-  FaultPlan second;
-  second.rules = {game_held};
-  EXPECT_EQ(test::run_updater_with(args(archive), second), 4);
-  EXPECT_EQ(installed_tree(), before_);
-  const Lines lines = log();
-  EXPECT_NE(std::find(lines.begin(), lines.end(), "restored typefaces from an unfinished update"),
-            lines.end());
-  EXPECT_EQ(lines.back(),
-            "zrk-update: the swap failed at Z-Ravelkin.exe and the rollback is complete");
-
-  expect_a_second_run_applies(archive);
-}
-
 // --- a flush to the device fails ---------------------------------------------
 
 struct FailedFlush {

@@ -255,8 +255,12 @@ void SwapEndToEnd::expect_rollback_while_held(
   expected_log.push_back("ignored NOTES.txt: not part of the shipped payload");
   expected_log.push_back("installed " + first);
   expected_log.push_back("swap failed at " + second + ", undoing the completed moves");
-  // A held file that could still be linked had begun its turn.
-  if (linked && replaced_in_one_step(update, second)) expected_log.push_back("restored " + second);
+  // A held file that could still be linked had begun its turn; Windows
+  // shares a file's delete access among all its names, so its second name
+  // in the backup cannot go while the file is held.
+  if (linked && replaced_in_one_step(update, second)) {
+    expected_log.push_back("kept " + second + " in place; a second name of it stays in the backup");
+  }
   expected_log.push_back("restored " + first);
   expected_log.push_back("zrk-update: the swap failed at " + second +
                          " and the rollback is complete");
@@ -266,11 +270,46 @@ void SwapEndToEnd::expect_rollback_while_held(
   // The moved-in first item was cleared; the rest still waits in staging.
   EXPECT_FALSE(stdfs::exists(install_ / ".update" / "staging" / first));
   EXPECT_TRUE(stdfs::exists(install_ / ".update" / "staging" / second));
-  // Windows shares a file's delete access among all its names, so the second
-  // name of a held file stays until the next run's swap clears it.
+  // That second name stays until the next run's swap clears it.
   Tree left = test::snapshot_tree(install_ / ".update" / "backup");
   if (linked) left.erase(second);
   EXPECT_EQ(left, Tree{});
+}
+
+// Run 1 fails at the game's program, held the host's way, and its undo cannot
+// clear the new typefaces, which a scanner took as soon as they went in: it
+// ends INCOMPLETE with the old typefaces only in the backup. Run 2 fails at
+// the held program again: it must first put the old typefaces back, never
+// discard them with the backup, and so end with the old version whole. Run
+// 3, unhindered, applies the update.
+TEST_P(SwapOnEveryHost, ARunAfterAnIncompleteRollbackPutsTheOldFormsBackFirst) {
+  const std::string archive = text(pack_update("update-7.tar.gz", kUpdate));
+  const stdfs::path game = install_ / "Z-Ravelkin.exe";
+  {
+    const auto held = host_.hold_now_and_later(game, install_ / "typefaces" / "new.ttf");
+    EXPECT_EQ(run_host(args(archive)), 4);
+  }
+  Tree mixed = before_;
+  mixed.erase("typefaces/old.ttf");
+  mixed["typefaces/new.ttf"] = "file:new font";
+  EXPECT_EQ(installed_tree(), mixed);
+  ASSERT_FALSE(log().empty());
+  EXPECT_EQ(log().back(),
+            "zrk-update: the swap failed at Z-Ravelkin.exe and the rollback is INCOMPLETE");
+
+  {
+    const auto held = host_.hold(game);
+    EXPECT_EQ(run_host(args(archive)), 4);
+  }
+  EXPECT_EQ(installed_tree(), before_);
+  const Lines lines = log();
+  EXPECT_NE(std::find(lines.begin(), lines.end(), "restored typefaces from an unfinished update"),
+            lines.end());
+  EXPECT_EQ(lines.back(),
+            "zrk-update: the swap failed at Z-Ravelkin.exe and the rollback is complete");
+
+  EXPECT_EQ(run_host(args(archive)), 0);
+  EXPECT_EQ(installed_tree(), updated_tree());
 }
 
 // Held the host's way: immutable on Linux, open without delete sharing on

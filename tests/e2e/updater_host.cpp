@@ -1,9 +1,13 @@
 #include "e2e/updater_host.h"
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
+#include <chrono>
+#include <memory>
 #include <ostream>
 #include <string>
+#include <thread>
 
 #include "support/test_support.h"
 #include "swap/payload.h"
@@ -35,6 +39,28 @@ class ImmutableFile final : public HeldFile {
 
  private:
   ScopedImmutable immutable_;
+};
+
+// `file` made immutable now, and `later` as soon as it appears.
+class ImmutableNowAndLater final : public HeldFile {
+ public:
+  ImmutableNowAndLater(const stdfs::path& file, stdfs::path later)
+      : now_(file), watcher_([this, later = std::move(later)] {
+          while (!stopping_ && !stdfs::exists(later)) {
+            std::this_thread::sleep_for(std::chrono::milliseconds(1));
+          }
+          if (!stopping_) later_ = std::make_unique<ScopedImmutable>(later);
+        }) {}
+  ~ImmutableNowAndLater() override {
+    stopping_ = true;
+    watcher_.join();
+  }
+
+ private:
+  ScopedImmutable now_;
+  std::unique_ptr<ScopedImmutable> later_;
+  std::atomic<bool> stopping_{false};
+  std::thread watcher_;
 };
 
 class LinuxHost final : public UpdaterHost {
@@ -87,6 +113,11 @@ class LinuxHost final : public UpdaterHost {
     return std::make_unique<ImmutableFile>(file);
   }
 
+  std::unique_ptr<HeldFile> hold_now_and_later(const stdfs::path& file,
+                                               const stdfs::path& later) const override {
+    return std::make_unique<ImmutableNowAndLater>(file, later);
+  }
+
   bool links_held_files() const override { return false; }
   bool moves_links() const override { return true; }
 
@@ -115,8 +146,9 @@ std::vector<std::string> wine_command(const std::vector<std::string>& program_an
 // it runs (and holds `held`, when given).
 class WineGame final : public RunningGame, public HeldFile {
  public:
-  WineGame(const stdfs::path& pid_file, int milliseconds, const std::string& held)
-      : process_(wine_command(arguments(pid_file, milliseconds, held))) {
+  WineGame(const stdfs::path& pid_file, int milliseconds, const std::string& held,
+           const std::string& later = "")
+      : process_(wine_command(arguments(pid_file, milliseconds, held, later))) {
     if (!wait_for_file(pid_file, 60.0)) {
       ADD_FAILURE() << "the stand-in game did not start under Wine";
       return;
@@ -127,10 +159,11 @@ class WineGame final : public RunningGame, public HeldFile {
 
  private:
   static std::vector<std::string> arguments(const stdfs::path& pid_file, int milliseconds,
-                                            const std::string& held) {
+                                            const std::string& held, const std::string& later) {
     std::vector<std::string> args{(windows_build() / "stand-in-game.exe").string(),
                                   wine_host().text(pid_file), std::to_string(milliseconds)};
     if (!held.empty()) args.push_back(held);
+    if (!later.empty()) args.push_back(later);
     return args;
   }
 
@@ -141,8 +174,9 @@ class WineGame final : public RunningGame, public HeldFile {
 // A game holding a file open; its id file lives in a folder of its own.
 class WineHolder final : public HeldFile {
  public:
-  explicit WineHolder(const stdfs::path& file)
-      : game_(scratch_ / "holder.pid", 600000, wine_host().text(file)) {}
+  explicit WineHolder(const stdfs::path& file, const stdfs::path& later = {})
+      : game_(scratch_ / "holder.pid", 600000, wine_host().text(file),
+              later.empty() ? "" : wine_host().text(later)) {}
 
  private:
   TempDir scratch_;
@@ -220,6 +254,11 @@ class WineHost final : public UpdaterHost {
 
   std::unique_ptr<HeldFile> hold(const stdfs::path& file) const override {
     return std::make_unique<WineHolder>(file);
+  }
+
+  std::unique_ptr<HeldFile> hold_now_and_later(const stdfs::path& file,
+                                               const stdfs::path& later) const override {
+    return std::make_unique<WineHolder>(file, later);
   }
 
   bool links_held_files() const override { return true; }

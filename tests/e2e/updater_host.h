@@ -77,6 +77,11 @@ class UpdaterHost {
   // immutable file on Linux, a file open without delete sharing on Windows.
   virtual std::unique_ptr<HeldFile> hold(const std::filesystem::path& file) const = 0;
 
+  // As hold, and keeps `later` too as soon as it appears, the way a virus
+  // scanner takes a file that has just been written.
+  virtual std::unique_ptr<HeldFile> hold_now_and_later(
+      const std::filesystem::path& file, const std::filesystem::path& later) const = 0;
+
   // Whether a file that hold() keeps can still get a second name: Windows
   // links a file open without delete sharing (and then refuses to rename
   // over it), Linux refuses to link an immutable file.

@@ -24,7 +24,7 @@ void FakeFs::add_folder(const std::string& path) {
 
 void FakeFs::add_file(const std::string& path, const std::string& content) {
   add_folder(parent_of(path));
-  nodes_[path] = Node{false, content};
+  nodes_[path] = Node{false, content, ++files_made_};
 }
 
 std::map<std::string, std::string> FakeFs::tree(const std::string& root) const {
@@ -102,6 +102,14 @@ LinkResult FakeFs::link(const std::string& from, const std::string& to) {
   if (links_refused_ || source->second.folder) return LinkResult::kUnsupported;
   nodes_[to] = source->second;
   return LinkResult::kLinked;
+}
+
+bool FakeFs::same_file(const std::string& a, const std::string& b) {
+  if (injected_failure(FsOp::kSameFile, "same_file " + a + " " + b)) return false;
+  const auto first = nodes_.find(a);
+  const auto second = nodes_.find(b);
+  return first != nodes_.end() && second != nodes_.end() && !first->second.folder &&
+         first->second.file == second->second.file;
 }
 
 bool FakeFs::replace(const std::string& from, const std::string& to) {

@@ -20,7 +20,8 @@ enum class FsOp {
   kReplace,
   kRemoveAll,
   kCreateDirectories,
-  kFlushEntry
+  kFlushEntry,
+  kSameFile
 };
 
 // Paths are "/"-separated strings as the swap builds them. Moves follow POSIX
@@ -64,6 +65,7 @@ class FakeFs final : public ZrkUpdFs {
   Presence is_file(const std::string& path) override;
   bool rename(const std::string& from, const std::string& to) override;
   LinkResult link(const std::string& from, const std::string& to) override;
+  bool same_file(const std::string& a, const std::string& b) override;
   bool replace(const std::string& from, const std::string& to) override;
   bool remove_all(const std::string& path) override;
   bool create_directories(const std::string& path) override;
@@ -73,6 +75,7 @@ class FakeFs final : public ZrkUpdFs {
   struct Node {
     bool folder = false;
     std::string content;
+    int file = 0;  // which file the name stands for; a link shares it
   };
 
   // Counts the call, records it, and answers whether it was chosen to fail.
@@ -85,6 +88,7 @@ class FakeFs final : public ZrkUpdFs {
   void erase_tree(const std::string& path);
 
   std::map<std::string, Node> nodes_;
+  int files_made_ = 0;
   std::set<std::pair<FsOp, int>> faults_;
   std::map<FsOp, int> counts_;
   std::vector<std::string> calls_;
