@@ -32,8 +32,10 @@ struct Listing {
   std::string read_error_at;
 };
 
-void add_entry(BuildTree& tree, std::string_view name, std::uint64_t size, bool folder) {
+void add_entry(BuildTree& tree, std::string_view name, std::uint64_t size, bool folder,
+               bool executable = false) {
   BuildEntry entry;
+  entry.executable = executable;
   entry.name_offset = static_cast<std::uint32_t>(tree.names.size());
   entry.name_size = static_cast<std::uint32_t>(name.size());
   entry.size = size;
@@ -80,7 +82,7 @@ bool visit(Listing& listing, const std::filesystem::path& path, const FolderEntr
     found.problems.push_back("refused " + name + ": " + reason);
     return true;
   }
-  add_entry(found.tree, name, entry.size, folder);
+  add_entry(found.tree, name, entry.size, folder, entry.executable);
   if (folder) listing.folders.emplace_back(path, name);
   return true;
 }

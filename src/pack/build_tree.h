@@ -16,6 +16,7 @@ struct BuildEntry {
   std::uint32_t name_size = 0;
   std::uint64_t size = 0;  // data bytes; 0 for a folder
   bool folder = false;
+  bool executable = false;  // a file with an execute bit (POSIX hosts)
 };
 
 struct BuildTree {

@@ -83,7 +83,7 @@ bool StagedTally::make_parent_folders(const std::filesystem::path& file) {
   return true;
 }
 
-bool StagedTally::open_file(const std::filesystem::path& file) {
+bool StagedTally::open_file(const std::filesystem::path& file, FileKind) {
   close_file();
   file_open_ = true;
   file_path_ = file;

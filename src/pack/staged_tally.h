@@ -56,7 +56,7 @@ struct StagedTally final : StagingSink {
   // recorded with its length at its close, replacing one of its path.
   bool make_folder(const std::filesystem::path& folder) override;
   bool make_parent_folders(const std::filesystem::path& file) override;
-  bool open_file(const std::filesystem::path& file) override;
+  bool open_file(const std::filesystem::path& file, FileKind kind) override;
   bool write_file(const char* data, std::size_t size) override;
   bool close_file() override;
   void skip_member(SkippedMember member) override;

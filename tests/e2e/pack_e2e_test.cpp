@@ -76,6 +76,9 @@ TEST_P(PackFormats, UpdaterAppliesWhatCreateMakes) {
   // Three zip chunks of one file, and an empty file after it.
   test::write_file(build_ / "zravelkin.pak", test::mixed_data(9u << 20, 5));
   test::write_file(build_ / "zrk-extract.exe", "");
+  // The game's program keeps its execute bit; a data file stays without one.
+  fs::permissions(build_ / "Z-Ravelkin.exe", fs::perms::owner_exec, fs::perm_options::add);
+  fs::permissions(build_ / "zravelkin.pak", fs::perms::owner_read | fs::perms::owner_write);
   create(GetParam());
   test::TempDir install;
   const int code = test::run_updater({"--install", install.path().string(), "--archive",
@@ -87,6 +90,7 @@ TEST_P(PackFormats, UpdaterAppliesWhatCreateMakes) {
     it = it->first.rfind(".update", 0) == 0 ? installed.erase(it) : std::next(it);
   }
   EXPECT_EQ(installed, payload_tree());
+  EXPECT_EQ(test::executable_files(install.path()), (std::set<std::string>{"Z-Ravelkin.exe"}));
 }
 
 // Same tree, same bytes: again, with other file times, on other thread counts.
@@ -100,6 +104,8 @@ TEST_P(PackFormats, BytesDependOnlyOnTheTree) {
   test::write_file(build_ / "zrk-extract.exe", "");
   test::write_file(build_ / "zrk-update.exe", test::mixed_data(5u << 20, 9));
   const std::string first = create(GetParam(), {"--jobs", "1"});
+  // Only whether a file may be run counts, not who may.
+  fs::permissions(build_ / "zravelkin.pak", fs::perms::owner_read | fs::perms::owner_write);
   for (const auto& entry : fs::recursive_directory_iterator(build_.path())) {
     fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::hours(50));
   }
