@@ -212,9 +212,12 @@ class Walk {
 void add_conflicts(BuildScan& scan) {
   MemberPathSet paths;
   for (const BuildEntry& entry : scan.tree.entries) {
+    // Every entry passed the path rules: its path below the top folder is
+    // its name less that folder and a folder's "/".
     const std::string_view name = scan.tree.name(entry);
-    std::string relative;
-    if (!check_member_path(name, &relative, nullptr) || relative.empty()) continue;
+    std::string_view relative = name.substr(kTopFolder.size());
+    if (!relative.empty() && relative.back() == '/') relative.remove_suffix(1);
+    if (relative.empty()) continue;
     const PathConflict conflict = paths.add(relative, entry.folder);
     if (conflict != PathConflict::kNone) {
       scan.problems.push_back("refused " + std::string(name) + ": " +
