@@ -24,28 +24,6 @@ constexpr std::array<std::string_view, 7> kLitterNames = {
 // its own metadata.
 constexpr std::string_view kResourceForkPrefix = "._";
 
-// Matches one "[...]" set at `pattern[at]` (just past the "[") against `c`.
-// Sets `at` past the closing "]"; false in `valid` when there is none.
-bool match_set(std::string_view pattern, std::size_t& at, char c, bool* valid) {
-  const bool negated = at < pattern.size() && (pattern[at] == '!' || pattern[at] == '^');
-  if (negated) ++at;
-  bool found = false;
-  const std::size_t start = at;
-  while (at < pattern.size() && (pattern[at] != ']' || at == start)) {
-    const char low = pattern[at];
-    if (at + 2 < pattern.size() && pattern[at + 1] == '-' && pattern[at + 2] != ']') {
-      found = found || (c >= low && c <= pattern[at + 2]);
-      at += 3;
-    } else {
-      found = found || c == low;
-      ++at;
-    }
-  }
-  *valid = at < pattern.size();
-  if (*valid) ++at;
-  return found != negated;
-}
-
 }  // namespace
 
 bool is_litter(std::string_view name) {
@@ -72,30 +50,12 @@ bool matches_glob(std::string_view pattern, std::string_view text) {
       star_text = t;
       continue;
     }
-    if (p < pattern.size() && text[t] != '/') {
-      std::size_t next = p + 1;
-      bool matched = pattern[p] == '?' || pattern[p] == text[t];
-      if (pattern[p] == '[') {
-        bool valid = false;
-        next = p + 1;
-        matched = match_set(pattern, next, text[t], &valid);
-        // An unclosed "[" is a plain byte.
-        if (!valid) {
-          matched = text[t] == '[';
-          next = p + 1;
-        }
-      }
-      if (matched) {
-        p = next;
-        ++t;
-        continue;
-      }
-    } else if (p < pattern.size() && pattern[p] == '/' && text[t] == '/') {
+    if (p < pattern.size() && (pattern[p] == text[t] || (pattern[p] == '?' && text[t] != '/'))) {
       ++p;
       ++t;
       continue;
     }
-    // A star stretches over one more byte, never over a "/".
+    // The last star takes one more byte, never a "/".
     if (star == std::string_view::npos || text[star_text] == '/') return false;
     p = star;
     t = ++star_text;

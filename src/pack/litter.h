@@ -19,9 +19,9 @@ inline constexpr std::string_view kLitterReason = "left by a system or tool, not
 bool is_litter(std::string_view name);
 
 // A shell-style pattern: "*" stands for any run of bytes and "?" for one
-// byte, neither of them a "/"; "[abc]", "[a-z]" and "[!abc]" for one byte of
-// a set. A pattern without a "/" is matched against an entry's own name, at
-// any depth; one with a "/" against its whole path below the build folder.
+// byte, neither of them a "/"; every other byte for itself. A pattern
+// without a "/" is matched against an entry's own name, at any depth; one
+// with a "/" against its whole path below the build folder.
 bool matches_glob(std::string_view pattern, std::string_view text);
 
 // The first of `patterns` that the entry at `path` (below the build folder,
