@@ -108,8 +108,8 @@ python3 tests/tools/cross_host.py \
 echo "== the release bundles, made twice =="
 # tools/bundle.sh on the two builds tested here: the same bytes twice, sums
 # that check, the two programs, the README, the licence and the notices, and
-# one version in the names,
-# in what zrk-pack --version says and in the .exe files' version records.
+# one version in the names, in what zrk-pack --version says and in the .exe
+# files' version records.
 version=$(build/zrk-pack --version)
 version=${version#zrk-pack }
 bundles=$out/bundles
