@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Makes the release bundles (as root on Debian 12): for each host a zip of
-# zrk-update, zrk-pack and the README, and the zip's SHA-256 beside it,
+# zrk-update, zrk-pack, the README, LICENSE and THIRD-PARTY-NOTICES.md, and the
+# zip's SHA-256 beside it,
 #
 #   OUT_DIR/zrk-update-<version>-linux-x86_64.zip, .zip.sha256
 #   OUT_DIR/zrk-update-<version>-windows-x64.zip, .zip.sha256 (the two .exe files)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds zrk-update and runs one real update:
-# a sample install folder with an old payload and a save file, an update
-# archive made on the spot, a stand-in game process that exits after two
+# Installs the dependencies, builds zrk-update and zrk-pack and runs one real
+# update: a sample install folder with an old payload and a save file, an
+# update archive made on the spot from a build folder with zrk-pack create and
+# checked with zrk-pack check, a stand-in game process that exits after two
 # seconds, and a relaunch program that records where it was started.
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -12,7 +13,8 @@ cmake --build build -j "$(nproc)"
 demo=$(pwd)/demo
 rm -rf "$demo"
 install="$demo/Z-Ravelkin game"
-mkdir -p "$install/saves" "$install/typefaces" "$demo/src/Z-Ravelkin/typefaces"
+build="$demo/build-2"
+mkdir -p "$install/saves" "$install/typefaces" "$build/typefaces"
 
 # The installed game: version 1, plus a save file that no update may touch.
 echo "Z-Ravelkin version 1" > "$install/Z-Ravelkin.exe"
@@ -20,12 +22,13 @@ echo "data v1" > "$install/zravelkin.pak"
 echo "old font" > "$install/typefaces/old.ttf"
 echo "slot 1: level 7" > "$install/saves/slot1.sav"
 
-# The update: version 2 of the game, new data and fonts, and one file that is
-# not part of the shipped payload.
-echo "Z-Ravelkin version 2" > "$demo/src/Z-Ravelkin/Z-Ravelkin.exe"
-echo "data v2" > "$demo/src/Z-Ravelkin/zravelkin.pak"
-echo "new font" > "$demo/src/Z-Ravelkin/typefaces/new.ttf"
-echo "release notes" > "$demo/src/Z-Ravelkin/NOTES.txt"
+# The build folder of version 2: the game, new data and fonts, a file that is
+# not part of the shipped payload, and what a Mac's Finder leaves behind.
+echo "Z-Ravelkin version 2" > "$build/Z-Ravelkin.exe"
+echo "data v2" > "$build/zravelkin.pak"
+echo "new font" > "$build/typefaces/new.ttf"
+echo "release notes" > "$build/NOTES.txt"
+: > "$build/typefaces/.DS_Store"
 
 # The relaunch program records that it ran, where, and which game it found.
 cat > "$demo/relaunch.sh" <<'LAUNCH'
@@ -33,7 +36,13 @@ cat > "$demo/relaunch.sh" <<'LAUNCH'
 echo "relaunched in $(pwd), found: $(cat Z-Ravelkin.exe)" > "$(dirname "$0")/relaunched.txt"
 LAUNCH
 chmod +x "$demo/relaunch.sh"
-tar -C "$demo/src" -czf "$demo/update-2.tar.gz" Z-Ravelkin
+
+# The publisher's side: the archive made from the build folder, then checked
+# with the updater's own code before it goes out.
+echo "== zrk-pack create =="
+build/zrk-pack create --quiet "$build" "$demo/update-2.tar.gz"
+echo "== zrk-pack check =="
+build/zrk-pack check "$demo/update-2.tar.gz"
 
 echo "== before =="
 (cd "$install" && find . -path ./.update -prune -o -type f -printf '%p: ' -exec cat {} \; | sort)

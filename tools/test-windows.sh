@@ -166,8 +166,9 @@ python3 tests/tools/cross_host.py \
 
 echo "== the release bundles, made twice =="
 # tools/bundle.sh on the two builds tested here: the same bytes twice, sums
-# that check, the two programs and the README, and one version in the names,
-# in what zrk-pack --version says and in the .exe files' version records.
+# that check, the two programs, the README, the licence and the notices, and
+# one version in the names, in what zrk-pack --version says and in the .exe
+# files' version records.
 version=$(build/zrk-pack --version)
 version=${version#zrk-pack }
 bundles=$out/bundles
@@ -187,7 +188,7 @@ for row in "linux-x86_64:zrk-pack zrk-update" "windows-x64:zrk-pack.exe zrk-upda
   fi
   cmp "$bundles/1/$zip" "$bundles/2/$zip" || status=1
   (cd "$bundles/1" && sha256sum --quiet -c "$zip.sha256") || status=1
-  expected="$top/ $top/README.md"
+  expected="$top/ $top/LICENSE $top/README.md $top/THIRD-PARTY-NOTICES.md"
   for program in ${row#*:}; do expected+=" $top/$program"; done
   listing=$(unzip -Z1 "$bundles/1/$zip" | tr '\n' ' ')
   [ "$listing" = "$expected " ] || { echo "$zip holds $listing" >&2; status=1; }

@@ -50,8 +50,8 @@ class StagingFolder final : public StagingSink {
   bool make_parent_folders(const std::filesystem::path& file) override {
     return folders_.make_parent_folders(file);
   }
-  bool open_file(const std::filesystem::path& file) override {
-    return !file_.open(file, WriteStart::kEmpty, AtClose::kForTreeFlush);
+  bool open_file(const std::filesystem::path& file, FileKind kind) override {
+    return !file_.open(file, WriteStart::kEmpty, AtClose::kForTreeFlush, kind);
   }
   bool write_file(const char* data, std::size_t size) override { return !file_.write(data, size); }
   bool close_file() override { return !file_.close(); }

@@ -8,6 +8,8 @@
 #include <filesystem>
 #include <string>
 
+#include "fs/writable_file.h"
+
 namespace zrk {
 
 // A member that a reader goes past without staging it.
@@ -27,9 +29,9 @@ class StagingSink {
   // folder above it. True on success, or when it already exists.
   virtual bool make_parent_folders(const std::filesystem::path& file) = 0;
   // Closes a file still open, then opens `file` for writing, created or
-  // truncated. False when it cannot be opened (a folder in the way, no
-  // access).
-  virtual bool open_file(const std::filesystem::path& file) = 0;
+  // truncated, as data or as a program (its member has an execute bit).
+  // False when it cannot be opened (a folder in the way, no access).
+  virtual bool open_file(const std::filesystem::path& file, FileKind kind) = 0;
   // Writes all `size` bytes to the open file. False on failure (disk full and
   // the like), or when no file is open.
   virtual bool write_file(const char* data, std::size_t size) = 0;

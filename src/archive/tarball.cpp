@@ -224,7 +224,9 @@ ExtractStatus extract_directory(TarballReader& reader, const TarMember& member) 
 ExtractStatus copy_file_data(TarballReader& reader, const TarMember& member,
                              const std::string& relative, const std::filesystem::path& target) {
   StagingSink& sink = *reader.sink;
-  if (!sink.open_file(target)) return fail(reader, kCannotWrite, "cannot write " + to_utf8(target));
+  const FileKind kind = (member.mode & 0111) != 0 ? FileKind::kProgram : FileKind::kData;
+  if (!sink.open_file(target, kind))
+    return fail(reader, kCannotWrite, "cannot write " + to_utf8(target));
   for (std::uint64_t remaining = member.size; remaining > 0;) {
     const std::string_view piece = reader.stream->next(static_cast<std::size_t>(
         std::min<std::uint64_t>(remaining, std::numeric_limits<std::size_t>::max())));

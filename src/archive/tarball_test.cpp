@@ -3,6 +3,7 @@
 #include <zlib.h>
 
 #include <map>
+#include <set>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -32,6 +33,14 @@ std::string file(const std::string& name, const std::string& data) {
 std::string long_name(const std::string& name) { return tar_member(kLongLink, name + '\0', 'L'); }
 std::string pax(const std::string& records) { return tar_member("PaxHeader/x", records, 'x'); }
 std::string zeros(std::size_t count) { return std::string(count, '\0'); }
+// A file member whose mode field holds `mode`, octal as tar writes it.
+std::string file_mode(const std::string& name, const std::string& data, const char* mode) {
+  const std::string member = file(name, data);
+  std::string header = member.substr(0, 512);
+  test::set_tar_field(header, 100, 8, mode);
+  test::set_tar_checksum(header);
+  return header + member.substr(512);
+}
 
 struct StreamCase {
   const char* what;
@@ -39,6 +48,7 @@ struct StreamCase {
   ExtractStatus status;
   std::vector<std::string> lines;
   Tree tree;
+  std::set<std::string> programs = {};  // staged with an execute bit
 };
 
 std::vector<StreamCase> stream_cases() {
@@ -51,6 +61,24 @@ std::vector<StreamCase> stream_cases() {
        0,
        {},
        {{"bin", "dir"}, {"bin/a.txt", "file:hello"}}},
+      {"an execute bit in the mode makes a program",
+       file_mode("Z-Ravelkin.exe", "g", "0000755") + file_mode("bin/run", "s", "0000100") +
+           file("a.txt", "a") + file_mode("b.txt", "b", "0000664") + tar_end(),
+       0,
+       {},
+       {{"Z-Ravelkin.exe", "file:g"},
+        {"a.txt", "file:a"},
+        {"b.txt", "file:b"},
+        {"bin", "dir"},
+        {"bin/run", "file:s"}},
+       {"Z-Ravelkin.exe", "bin/run"}},
+      {"a later member's mode replaces the earlier one's",
+       file_mode("a", "1", "0000755") + file("a", "2") + file("b", "1") +
+           file_mode("b", "2", "0000755") + tar_end(),
+       0,
+       {},
+       {{"a", "file:2"}, {"b", "file:2"}},
+       {"b"}},
       {"bytes after the end block are not members",
        file("a.txt", "x") + zeros(512) + "not a header at all" + zeros(3000),
        0,
@@ -372,6 +400,7 @@ TEST_F(Tarball, StreamCases) {
       EXPECT_EQ(bench.extract(bytes, &lines), c.status);
       EXPECT_EQ(lines, c.lines);
       EXPECT_EQ(bench.staged(), c.tree);
+      EXPECT_EQ(test::executable_files(bench.staging()), test::expected_executables(c.programs));
       EXPECT_TRUE(bench.strays().empty());
 
       bench.reset();

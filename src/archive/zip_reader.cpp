@@ -37,6 +37,7 @@ struct ZipMember {
   std::uint64_t index = 0;
   std::uint64_t size = 0;
   bool is_folder = false;
+  FileKind kind = FileKind::kData;
 };
 
 ExtractStatus fail(Messages* messages, ExtractStatus status, std::string line) {
@@ -320,6 +321,22 @@ bool is_readable_method(const zip_stat_t& stat) {
          zip_compression_method_supported(method, 0) != 0;
 }
 
+// A Unix zip keeps the file's mode in the high half of its external
+// attributes; other hosts' attributes have no execute bit to keep.
+FileKind kind_of(zip_t* archive, std::uint64_t index) {
+  zip_uint8_t host = 0;
+  zip_uint32_t attributes = 0;
+  if (zip_file_get_external_attributes(archive, index, 0, &host, &attributes) != 0 ||
+      host != ZIP_OPSYS_UNIX) {
+    return FileKind::kData;
+  }
+  const zip_uint32_t mode = attributes >> 16;
+  // A link's mode has every bit set; only a plain file is a program.
+  const zip_uint32_t type = mode & 0170000;
+  if (type != 0 && type != 0100000) return FileKind::kData;
+  return (mode & 0111) != 0 ? FileKind::kProgram : FileKind::kData;
+}
+
 // What the first pass carries from member to member.
 struct TableCheck {
   std::uint64_t expansion_total = 0;
@@ -349,6 +366,7 @@ ExtractStatus check_member(zip_t* archive, std::uint64_t index, TableCheck& tabl
   member.index = index;
   member.size = stat.size;
   member.is_folder = !name.empty() && name.back() == '/';
+  member.kind = kind_of(archive, index);
   if (!member.relative_path.empty()) {
     // Unlike in a tarball, nothing says which of two same-named members wins.
     const PathConflict conflict = table.paths.add(member.relative_path, member.is_folder);
@@ -422,7 +440,7 @@ ExtractStatus write_file_member(zip_t* archive, const ZipMember& member,
   if (handle == nullptr) {
     return fail(messages, kRefused, "cannot read " + member.relative_path + " from the zip");
   }
-  if (!sink.open_file(destination)) {
+  if (!sink.open_file(destination, member.kind)) {
     return fail(messages, kCannotWrite, "cannot write " + to_utf8(destination));
   }
 

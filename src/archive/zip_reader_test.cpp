@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <map>
 #include <optional>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -284,6 +285,7 @@ TEST_F(ZipReaderTest, WritePassOutcomes) {
     ExtractStatus status;
     const char* line;  // null: no line
     std::optional<Tree> staged;
+    std::set<std::string> programs = {};  // staged with an execute bit
   } kCases[] = {
       {"folders and empty files",
        {"Z-Ravelkin/=", "Z-Ravelkin/data/=ignored bytes",
@@ -295,6 +297,20 @@ TEST_F(ZipReaderTest, WritePassOutcomes) {
             {"x", "dir"},
             {"x/y", "dir"},
             {"x/y/z.txt", "file:deep"}}},
+      // Only a Unix zip's attributes hold a mode; a link's has every bit.
+      {"execute bits of a Unix zip",
+       {"--made-by", "unix:100755", "Z-Ravelkin/Z-Ravelkin.exe=g", "--made-by", "unix:010",
+        "Z-Ravelkin/bin/run=r", "--made-by", "unix:100644", "Z-Ravelkin/a.txt=a", "--made-by",
+        "unix:120777", "Z-Ravelkin/link=a.txt", "--made-by", "fat:100755", "Z-Ravelkin/b.txt=b"},
+       kExtracted,
+       nullptr,
+       Tree{{"Z-Ravelkin.exe", "file:g"},
+            {"a.txt", "file:a"},
+            {"b.txt", "file:b"},
+            {"bin", "dir"},
+            {"bin/run", "file:r"},
+            {"link", "file:a.txt"}},
+       {"Z-Ravelkin.exe", "bin/run"}},
       // The folder's huge size is not counted and a + b reach the cap exactly;
       // a's short data then shows that the table was accepted.
       {"exactly at the cap",
@@ -346,6 +362,7 @@ TEST_F(ZipReaderTest, WritePassOutcomes) {
     if (c.staged) {
       EXPECT_EQ(snapshot_tree(staging), *c.staged);
     }
+    EXPECT_EQ(test::executable_files(staging), c.programs);
   }
 }
 

@@ -24,7 +24,9 @@ struct FolderEntry {
   std::filesystem::path name;  // the entry's own name, in the host's form
   EntryKind kind = EntryKind::kUnreadable;
   std::uint64_t size = 0;  // a file's data bytes, with EntryDetail::kSizes
-  std::error_code error;   // why a kUnreadable entry could not be looked at
+  // A file with any execute bit, with EntryDetail::kSizes; never on Windows.
+  bool executable = false;
+  std::error_code error;  // why a kUnreadable entry could not be looked at
 };
 
 // How closely each entry is looked at. A walk that only needs the kinds

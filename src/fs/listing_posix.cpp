@@ -46,7 +46,9 @@ void look_at(int folder, const char* name, FolderEntry* entry) {
     return;
   }
   entry->kind = kind_of(info);
-  if (entry->kind == EntryKind::kFile) entry->size = static_cast<std::uint64_t>(info.st_size);
+  if (entry->kind != EntryKind::kFile) return;
+  entry->size = static_cast<std::uint64_t>(info.st_size);
+  entry->executable = (info.st_mode & 0111) != 0;
 }
 
 }  // namespace

@@ -7,10 +7,11 @@ WritableFile::~WritableFile() {
 }
 
 std::error_code WritableFile::open(const std::filesystem::path& path, WriteStart start,
-                                   AtClose at_close) {
+                                   AtClose at_close, FileKind kind) {
   if (is_open()) close();
   start_ = start;
   at_close_ = at_close;
+  kind_ = kind;
   written_ = 0;
   started_ = 0;
   return open_host(path);

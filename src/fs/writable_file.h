@@ -28,6 +28,15 @@ enum class AtClose {
   kForTreeFlush,
 };
 
+// What a file written from the start holds, for the host's permissions.
+enum class FileKind {
+  kData,  // created 0666 less the umask on POSIX; an existing file loses its execute bits
+  // A program: created 0777 less the umask on POSIX, so that it can be
+  // started from where it lands; an existing file gains execute bits where
+  // it has read bits. Windows has no such bit, and both are the same there.
+  kProgram,
+};
+
 class WritableFile {
  public:
   WritableFile() = default;
@@ -37,9 +46,11 @@ class WritableFile {
   ~WritableFile();
 
   // Closes a file still open, then opens `path`. The host's error when it
-  // cannot be opened (a folder in the way, no access).
+  // cannot be opened (a folder in the way, no access). `kind` sets the
+  // permissions of a file written from the start; a file written at its end
+  // is created as data and otherwise keeps what it has.
   std::error_code open(const std::filesystem::path& path, WriteStart start,
-                       AtClose at_close = AtClose::kHandOver);
+                       AtClose at_close = AtClose::kHandOver, FileKind kind = FileKind::kData);
   bool is_open() const { return handle_ != -1; }
 
   // Writes all `size` bytes in order. A file written from the start has
@@ -63,6 +74,7 @@ class WritableFile {
   std::intptr_t handle_ = -1;  // a descriptor on POSIX, a HANDLE on Windows
   WriteStart start_ = WriteStart::kEmpty;
   AtClose at_close_ = AtClose::kHandOver;
+  FileKind kind_ = FileKind::kData;
   std::uint64_t written_ = 0;  // bytes written by write() since the open
   std::uint64_t started_ = 0;  // of those, how many the device was asked to write
 };

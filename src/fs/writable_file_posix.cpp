@@ -8,6 +8,7 @@
 // flush_tree before the swap. A rename is made durable by an fsync of the
 // folder that holds it.
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -45,11 +46,45 @@ std::error_code put_all(int fd, const char* data, std::size_t size, const std::u
 
 }  // namespace
 
+// A new file gets its permissions from open(2), through the umask. One that
+// stood there (a tar member that replaces an earlier one) is given or denied
+// execute permission as `kind_` says, where it has read permission.
 std::error_code WritableFile::open_host(const std::filesystem::path& path) {
-  const int where = start_ == WriteStart::kEnd ? O_APPEND : O_TRUNC;
-  const int fd = again_if_interrupted(
-      [&] { return ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | where, 0666); });
+  constexpr int kFlags = O_WRONLY | O_CREAT | O_CLOEXEC;
+  if (start_ == WriteStart::kEnd) {
+    const int fd =
+        again_if_interrupted([&] { return ::open(path.c_str(), kFlags | O_APPEND, 0666); });
+    if (fd < 0) return last_error();
+    handle_ = fd;
+    return {};
+  }
+  const bool program = kind_ == FileKind::kProgram;
+  // A program is made with O_EXCL first, so that a new one takes the umask
+  // as it is; a data file is looked at after the open instead.
+  int fd = program
+               ? again_if_interrupted([&] { return ::open(path.c_str(), kFlags | O_EXCL, 0777); })
+               : -1;
+  if (fd >= 0) {
+    handle_ = fd;
+    return {};
+  }
+  if (program && errno != EEXIST) return last_error();
+  fd = again_if_interrupted(
+      [&] { return ::open(path.c_str(), kFlags | O_TRUNC, program ? 0777 : 0666); });
   if (fd < 0) return last_error();
+  struct stat info;
+  if (::fstat(fd, &info) != 0) {
+    const std::error_code error = last_error();
+    ::close(fd);
+    return error;
+  }
+  const mode_t mode = info.st_mode & 07777;
+  const mode_t wanted = program ? mode | ((mode & 0444) >> 2) : mode & ~mode_t{0111};
+  if (wanted != mode && ::fchmod(fd, wanted) != 0) {
+    const std::error_code error = last_error();
+    ::close(fd);
+    return error;
+  }
   handle_ = fd;
   return {};
 }

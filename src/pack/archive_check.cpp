@@ -6,6 +6,7 @@
 #include "archive/extract.h"
 #include "common/text.h"
 #include "fs/input_file.h"
+#include "pack/litter.h"
 #include "pack/staged_tally.h"
 #include "swap/payload.h"
 
@@ -39,16 +40,37 @@ void divide_items(std::vector<std::string> names, CheckReport* report) {
   }
 }
 
-// A refusal because the file cannot be opened at all is a read failure.
-void note_unreadable(std::string_view archive_text, CheckReport* report) {
+// An archive that cannot be opened at all is a read failure, said alone: no
+// reader has looked at it.
+bool check_readable(std::string_view archive_text, CheckReport* report) {
+  if (archive_type(archive_text) == ArchiveType::kUnknown) return true;
   InputFile file;
   const std::error_code error = file.open(from_utf8(archive_text));
-  if (!error) return;
+  if (!error) return true;
   report->lines.push_back("cannot read " + std::string(archive_text) + ": " + error.message());
   report->exit_code = kPackCannotReadOrWrite;
+  report->readable = false;
+  return false;
+}
+
+// Litter inside the payload, each outermost one once: what is below a
+// litter folder is litter too.
+void note_litter(const StagedTally& tally, CheckReport* report) {
+  const std::string* outer = nullptr;
+  for (const std::string& path : tally.litter) {
+    if (outer != nullptr && path.size() > outer->size() && path[outer->size()] == '/' &&
+        path.compare(0, outer->size(), *outer) == 0) {
+      continue;
+    }
+    outer = &path;
+    if (!is_payload_name(path.substr(0, path.find('/')))) continue;
+    report->notes.push_back("note: " + path + " would be installed, but it was " +
+                            std::string(kLitterReason));
+  }
 }
 
 void judge(std::string_view archive_text, CheckReport* report) {
+  if (!check_readable(archive_text, report)) return;
   // The updater's own readers, with what they would stage kept in memory.
   StagedTally tally(kTallyRoot);
   const ExtractStatus status =
@@ -57,9 +79,9 @@ void judge(std::string_view archive_text, CheckReport* report) {
   const std::vector<std::string> names = count_staged(tally, report);
   if (status != kExtracted) {
     report->exit_code = static_cast<int>(status);
-    if (status == kRefused) note_unreadable(archive_text, report);
     return;
   }
+  note_litter(tally, report);
   // A regular file of exactly that name, directly in staging.
   const auto game = tally.top.find(game_exe_name());
   if (game == tally.top.end() || !game->second) {
@@ -133,6 +155,8 @@ CheckReport check_archive(std::string_view archive_text) {
 
 void print_check_lines(const CheckReport& report, std::FILE* out) {
   for (const std::string& line : report.lines) std::fprintf(out, "%s\n", line.c_str());
+  if (!report.readable) return;
+  for (const std::string& line : report.notes) std::fprintf(out, "%s\n", line.c_str());
   std::fprintf(
       out, "%s: %llu member(s), %llu byte(s); payload: %s\n",
       report.exit_code == kPackOk ? "the update would apply" : "the update would be refused",
@@ -150,6 +174,7 @@ void print_check_json(const CheckReport& report, std::FILE* out) {
   put_json_list("payload", report.payload, out);
   put_json_list("ignored", report.ignored, out);
   put_json_list("skipped", report.skipped, out);
+  put_json_list("notes", report.notes, out);
   std::fputs("}\n", out);
 }
 

@@ -24,6 +24,10 @@ struct CheckReport {
   std::vector<std::string> payload;  // top-level items that would be installed
   std::vector<std::string> ignored;  // top-level items outside the payload
   std::vector<std::string> skipped;  // members the reader skips, by name
+  // What the publisher may not want installed, one line each; no refusal.
+  std::vector<std::string> notes;
+  // False when the archive cannot be read at all: `lines` holds that alone.
+  bool readable = true;
 };
 
 // Reads and judges `archive_text` (UTF-8) as the update run would, through
@@ -31,7 +35,8 @@ struct CheckReport {
 // or folder is made and no member data is written.
 CheckReport check_archive(std::string_view archive_text);
 
-// The lines, then one summary line.
+// The lines, the notes, then one summary line; only the line of an archive
+// that cannot be read.
 void print_check_lines(const CheckReport& report, std::FILE* out);
 // One JSON object and a line feed.
 void print_check_json(const CheckReport& report, std::FILE* out);

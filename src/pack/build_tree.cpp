@@ -8,9 +8,11 @@
 #include <thread>
 
 #include "archive/member_path.h"
+#include "archive/member_path_set.h"
 #include "common/text.h"
 #include "fs/host_folders.h"
 #include "fs/listing.h"
+#include "pack/litter.h"
 #include "swap/payload.h"
 
 namespace zrk {
@@ -30,10 +32,14 @@ struct Listing {
   std::vector<std::pair<std::filesystem::path, std::string>> folders;
   // The member whose read error `found` holds.
   std::string read_error_at;
+  // A folder named like the top folder stands in the build folder.
+  bool holds_top_folder = false;
 };
 
-void add_entry(BuildTree& tree, std::string_view name, std::uint64_t size, bool folder) {
+void add_entry(BuildTree& tree, std::string_view name, std::uint64_t size, bool folder,
+               bool executable = false) {
   BuildEntry entry;
+  entry.executable = executable;
   entry.name_offset = static_cast<std::uint32_t>(tree.names.size());
   entry.name_size = static_cast<std::uint32_t>(name.size());
   entry.size = size;
@@ -80,7 +86,7 @@ bool visit(Listing& listing, const std::filesystem::path& path, const FolderEntr
     found.problems.push_back("refused " + name + ": " + reason);
     return true;
   }
-  add_entry(found.tree, name, entry.size, folder);
+  add_entry(found.tree, name, entry.size, folder, entry.executable);
   if (folder) listing.folders.emplace_back(path, name);
   return true;
 }
@@ -97,17 +103,36 @@ bool entry_name(BuildScan& found, const std::filesystem::path& path, const std::
   }
 }
 
+// The reason an entry stays out of the archive, or empty when it goes in.
+std::string left_out_reason(const ScanOptions& options, const std::string& relative,
+                            const std::string& name, bool top) {
+  if (const std::string* pattern = matching_exclude(options.excludes, relative)) {
+    return "matches --exclude " + *pattern;
+  }
+  if (top && !is_payload_name(name)) return "not a payload name";
+  if (!options.keep_litter && is_litter(name)) return std::string(kLitterReason);
+  return {};
+}
+
 // Lists and judges one folder; stops at the first read error.
-Listing list_folder(const std::filesystem::path& folder, const std::string& member, bool top) {
+Listing list_folder(const std::filesystem::path& folder, const std::string& member, bool top,
+                    const ScanOptions& options) {
   Listing listing;
   std::vector<FolderEntry> entries;
   const std::error_code error = list_folder_entries(folder, &entries, EntryDetail::kSizes);
+  const std::string below = member.substr(kTopFolder.size());
   for (const FolderEntry& entry : entries) {
     const std::filesystem::path path = folder / entry.name;
     std::string name;
     if (!entry_name(listing.found, path, member, &name)) continue;
-    if (top && !is_payload_name(name)) {
-      listing.found.left_out.push_back(name);
+    const std::string relative = below + name;
+    const std::string reason = left_out_reason(options, relative, name, top);
+    if (!reason.empty()) {
+      listing.found.left_out.push_back("left out " + relative + " (" + reason + ")");
+      if (top && entry.kind == EntryKind::kFolder &&
+          name == kTopFolder.substr(0, kTopFolder.size() - 1)) {
+        listing.holds_top_folder = true;
+      }
       continue;
     }
     if (!visit(listing, path, entry, member + name)) return listing;
@@ -121,7 +146,7 @@ Listing list_folder(const std::filesystem::path& folder, const std::string& memb
 
 class Walk {
  public:
-  explicit Walk(BuildScan* scan) : scan_(*scan) {}
+  Walk(BuildScan* scan, const ScanOptions& options) : scan_(*scan), options_(options) {}
 
   // Joins a listing to the scan. Of several read errors the scan reports the
   // one at the first member, whichever thread met it first.
@@ -136,6 +161,7 @@ class Walk {
     tree.data_bytes += listing.found.tree.data_bytes;
     append(scan_.left_out, listing.found.left_out);
     append(scan_.problems, listing.found.problems);
+    holds_top_folder_ = holds_top_folder_ || listing.holds_top_folder;
     for (auto& folder : listing.folders) pending_.push_back(std::move(folder));
     if (!listing.found.read_error.empty() &&
         (read_error_at_.empty() || listing.read_error_at < read_error_at_)) {
@@ -154,7 +180,7 @@ class Walk {
       pending_.pop_back();
       ++listing_;
       lock.unlock();
-      Listing listing = list_folder(folder, member, false);
+      Listing listing = list_folder(folder, member, false, options_);
       lock.lock();
       --listing_;
       add(std::move(listing));
@@ -162,18 +188,43 @@ class Walk {
     }
   }
 
+  // Whether a folder named like the top folder stands in the build folder.
+  bool holds_top_folder() const { return holds_top_folder_; }
+
  private:
   static void append(std::vector<std::string>& to, std::vector<std::string>& from) {
     to.insert(to.end(), std::make_move_iterator(from.begin()), std::make_move_iterator(from.end()));
   }
 
   BuildScan& scan_;
+  const ScanOptions& options_;
+  bool holds_top_folder_ = false;
   std::mutex mutex_;
   std::condition_variable changed_;
   std::vector<std::pair<std::filesystem::path, std::string>> pending_;
   int listing_ = 0;  // folders being listed
   std::string read_error_at_;
 };
+
+// The conflicts the readers find between members (paths that differ only in
+// letter case, which a case-sensitive build folder can hold), judged in the
+// order the archive lists them.
+void add_conflicts(BuildScan& scan) {
+  MemberPathSet paths;
+  for (const BuildEntry& entry : scan.tree.entries) {
+    // Every entry passed the path rules: its path below the top folder is
+    // its name less that folder and a folder's "/".
+    const std::string_view name = scan.tree.name(entry);
+    std::string_view relative = name.substr(kTopFolder.size());
+    if (!relative.empty() && relative.back() == '/') relative.remove_suffix(1);
+    if (relative.empty()) continue;
+    const PathConflict conflict = paths.add(relative, entry.folder);
+    if (conflict != PathConflict::kNone) {
+      scan.problems.push_back("refused " + std::string(name) + ": " +
+                              path_conflict_reason(conflict));
+    }
+  }
+}
 
 bool holds_game(const BuildScan& scan) {
   const std::string game = std::string(kTopFolder) + game_exe_name();
@@ -195,7 +246,7 @@ std::filesystem::path BuildTree::source(const BuildEntry& entry) const {
   return path;
 }
 
-BuildScan scan_build_folder(const std::filesystem::path& root) {
+BuildScan scan_build_folder(const std::filesystem::path& root, const ScanOptions& options) {
   BuildScan scan;
   scan.tree.root = root;
   // The build folder itself may be reached through a link.
@@ -205,8 +256,8 @@ BuildScan scan_build_folder(const std::filesystem::path& root) {
   }
   add_entry(scan.tree, kTopFolder, 0, true);
 
-  Walk walk(&scan);
-  walk.add(list_folder(root, std::string(kTopFolder), true));
+  Walk walk(&scan, options);
+  walk.add(list_folder(root, std::string(kTopFolder), true, options));
   {
     std::vector<std::thread> helpers;
     for (int i = 1; i < kScanThreads; ++i) helpers.emplace_back([&walk] { walk.work(); });
@@ -216,8 +267,12 @@ BuildScan scan_build_folder(const std::filesystem::path& root) {
   if (!scan.read_error.empty()) return scan;
 
   if (!holds_game(scan)) {
-    scan.problems.push_back(std::string("the build folder holds no regular file ") +
-                            game_exe_name());
+    std::string line = std::string("the build folder holds no regular file ") + game_exe_name();
+    if (walk.holds_top_folder()) {
+      const std::string_view top = kTopFolder.substr(0, kTopFolder.size() - 1);
+      line += " (did you mean " + join_path(options.shown_root, top) + "?)";
+    }
+    scan.problems.push_back(std::move(line));
   }
   const std::string_view names = scan.tree.names;
   std::sort(scan.tree.entries.begin(), scan.tree.entries.end(),
@@ -225,6 +280,7 @@ BuildScan scan_build_folder(const std::filesystem::path& root) {
               return names.substr(a.name_offset, a.name_size) <
                      names.substr(b.name_offset, b.name_size);
             });
+  add_conflicts(scan);
   std::sort(scan.left_out.begin(), scan.left_out.end());
   std::sort(scan.problems.begin(), scan.problems.end());
   return scan;

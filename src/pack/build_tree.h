@@ -16,6 +16,7 @@ struct BuildEntry {
   std::uint32_t name_size = 0;
   std::uint64_t size = 0;  // data bytes; 0 for a folder
   bool folder = false;
+  bool executable = false;  // a file with an execute bit (POSIX hosts)
 };
 
 struct BuildTree {
@@ -34,10 +35,18 @@ struct BuildTree {
   std::filesystem::path source(const BuildEntry& entry) const;
 };
 
+// What the scan leaves out besides the names outside the payload.
+struct ScanOptions {
+  std::string shown_root;             // the build folder as the user wrote it
+  std::vector<std::string> excludes;  // --exclude patterns (pack/litter.h)
+  bool keep_litter = false;           // true: litter goes in like any file
+};
+
 struct BuildScan {
   BuildTree tree;
-  // Top-level names that are not payload names, sorted; nothing below them
-  // is looked at.
+  // One "left out <path> (<why>)" line for each entry left out (top-level
+  // names outside the payload, litter, --exclude matches), sorted; nothing
+  // below an entry left out is looked at.
   std::vector<std::string> left_out;
   // Why the updater would refuse or lose part of this tree, one line each,
   // sorted. Empty when the tree can be packed.
@@ -48,6 +57,8 @@ struct BuildScan {
 };
 
 // Walks `root` without following links. Never throws for what it finds.
-BuildScan scan_build_folder(const std::filesystem::path& root);
+// Judges the whole tree as the updater would judge the archive made from
+// it, so that every problem is found in one pass.
+BuildScan scan_build_folder(const std::filesystem::path& root, const ScanOptions& options);
 
 }  // namespace zrk

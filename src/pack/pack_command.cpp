@@ -20,7 +20,8 @@ namespace zrk {
 namespace {
 
 constexpr const char* kUsage =
-    "usage: zrk-pack create [--level N] [--jobs N] [--quiet] <build-folder> <archive> | "
+    "usage: zrk-pack create [--level N] [--jobs N] [--quiet] [--exclude GLOB]... [--keep-litter] "
+    "<build-folder> <archive> | "
     "zrk-pack check [--json] <archive>";
 // 1980-01-01 00:00:00 UTC, the earliest time a zip can hold.
 constexpr std::uint64_t kDefaultTime = 315532800;
@@ -48,6 +49,12 @@ bool member_time(std::uint64_t* seconds) {
   return true;
 }
 
+// The first argument is neither an option nor one of the two commands.
+bool command_is_unknown(const std::vector<std::string>& args) {
+  if (args.size() < 2 || args[1].empty() || args[1][0] == '-') return false;
+  return args[1] != "create" && args[1] != "check";
+}
+
 unsigned default_jobs() {
   const unsigned cores = std::thread::hardware_concurrency();
   return cores == 0 ? 1 : cores;
@@ -58,7 +65,8 @@ int run_check(const std::string& archive, bool json) {
   if (json) {
     print_check_json(report, stdout);
   } else {
-    print_check_lines(report, stdout);
+    // An archive that cannot be read is an error, not a verdict.
+    print_check_lines(report, report.readable ? stdout : stderr);
   }
   return report.exit_code;
 }
@@ -81,6 +89,13 @@ int run_pack(const std::vector<std::string>& args) {
                    "Compression threads (default: the number of cores)")
       ->check(CLI::Range(1, 256));
   create->add_flag("--quiet", create_options.quiet, "Draw no progress line");
+  create
+      ->add_option("--exclude", create_options.excludes,
+                   "Leave out what matches GLOB as well (a name, or a path with a /)")
+      ->allow_extra_args(false)
+      ->type_name("GLOB");
+  create->add_flag("--keep-litter", create_options.keep_litter,
+                   "Keep .DS_Store, Thumbs.db, .git and their kind");
   create->add_option("build-folder", create_options.build, "The game as it will be installed")
       ->required();
   create->add_option("archive", create_options.archive, "The archive: .zip, .tar.gz or .tgz")
@@ -91,6 +106,12 @@ int run_pack(const std::vector<std::string>& args) {
   CLI::App* check = app.add_subcommand("check", "Say whether zrk-update would apply an archive");
   check->add_flag("--json", json, "One JSON object on stdout");
   check->add_option("archive", check_archive_text, "The archive to check")->required();
+
+  // CLI11 would take a mistyped command for a stray argument.
+  if (command_is_unknown(args)) {
+    std::fprintf(stderr, "unknown command %s (use create or check)\n", args[1].c_str());
+    return kPackBadCommandLine;
+  }
 
   std::vector<char*> argv;
   std::vector<std::string> copies = args.empty() ? std::vector<std::string>{"zrk-pack"} : args;

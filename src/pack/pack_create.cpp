@@ -5,6 +5,7 @@
 
 #include "archive/extract.h"
 #include "common/text.h"
+#include "fs/host_folders.h"
 #include "fs/writable_file.h"
 #include "pack/archive_check.h"
 #include "pack/archive_writers.h"
@@ -42,6 +43,14 @@ int refuse(const std::vector<std::string>& problems) {
   return kPackRefused;
 }
 
+// A line about the temporary file, naming the archive instead: the user
+// asked for that name and never sees the other.
+std::string shown(std::string line, const std::string& temporary, const std::string& archive) {
+  const std::size_t at = line.find(temporary);
+  if (at != std::string::npos) line.replace(at, temporary.size(), archive);
+  return line;
+}
+
 void discard(const std::filesystem::path& temporary) {
   remove_path_and_copies(temporary);
   keep_on_interrupt(temporary);
@@ -51,10 +60,12 @@ void discard(const std::filesystem::path& temporary) {
 
 int create_archive(const CreateOptions& options) {
   const ArchiveType type = archive_type(options.archive);
-  BuildScan scan = scan_build_folder(from_utf8(absolute_path_text(options.build)));
-  for (const std::string& name : scan.left_out) {
-    std::printf("left out %s (not a payload name)\n", name.c_str());
-  }
+  ScanOptions scan_options;
+  scan_options.shown_root = options.build;
+  scan_options.excludes = options.excludes;
+  scan_options.keep_litter = options.keep_litter;
+  BuildScan scan = scan_build_folder(from_utf8(absolute_path_text(options.build)), scan_options);
+  for (const std::string& line : scan.left_out) std::printf("%s\n", line.c_str());
   std::fflush(stdout);
   if (!scan.read_error.empty()) {
     std::fprintf(stderr, "%s\n", scan.read_error.c_str());
@@ -66,6 +77,7 @@ int create_archive(const CreateOptions& options) {
 
   const std::filesystem::path archive = from_utf8(absolute_path_text(options.archive));
   const std::filesystem::path temporary = temporary_name(archive);
+  const std::string temporary_text = to_utf8(temporary);
   remove_on_interrupt(temporary);
   WriteOptions write;
   write.level = options.level;
@@ -79,17 +91,21 @@ int create_archive(const CreateOptions& options) {
   scan.tree = BuildTree{};
   if (!written) {
     discard(temporary);
-    std::fprintf(stderr, "%s\n", error_line.c_str());
+    std::fprintf(stderr, "%s\n", shown(error_line, temporary_text, options.archive).c_str());
     return kPackCannotReadOrWrite;
   }
 
-  const CheckReport report = check_archive(to_utf8(temporary));
+  CheckReport report = check_archive(temporary_text);
+  for (std::string& line : report.lines) line = shown(line, temporary_text, options.archive);
   print_check_lines(report, stdout);
   if (report.exit_code != kPackOk) {
     discard(temporary);
     std::fprintf(stderr, "no archive written\n");
     return report.exit_code;
   }
+  // Replacing rather than refusing lets a release script run again; the
+  // archive that stood there goes only once its successor has passed.
+  if (is_file_at(archive)) std::printf("replacing %s\n", options.archive.c_str());
   if (const std::error_code error = replace_file(temporary, archive)) {
     discard(temporary);
     std::fprintf(stderr, "cannot write %s: %s\n", options.archive.c_str(), error.message().c_str());

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace zrk {
 
@@ -14,10 +15,14 @@ struct CreateOptions {
   unsigned jobs = 1;
   std::uint64_t mtime = 0;
   bool quiet = false;
+  std::vector<std::string> excludes;  // --exclude patterns
+  bool keep_litter = false;
 };
 
-// Makes the archive and reports on stdout and stderr. Returns 0, 3 (the
-// build folder or the result would be refused; no archive is left) or 5.
+// Makes the archive and reports on stdout and stderr, naming it as the user
+// wrote it; an archive that stood there is replaced, with a line, once the
+// new one has been checked. Returns 0, 3 (the build folder or the result
+// would be refused; no archive is left) or 5.
 int create_archive(const CreateOptions& options);
 
 }  // namespace zrk

@@ -25,7 +25,7 @@ std::string tarball(const std::vector<std::pair<std::string, bool>>& members) {
   for (const auto& [relative, folder] : members) {
     const std::string name = "Z-Ravelkin/" + relative + (folder ? "/" : "");
     const std::string data = folder ? "" : relative.substr(0, 3);
-    tar += tar_member_headers(name, data.size(), folder, 315532800);
+    tar += tar_member_headers(name, data.size(), folder, false, 315532800);
     tar += data + std::string(tar_padding(data.size()), '\0');
   }
   tar += std::string(kTarEndSize, '\0');

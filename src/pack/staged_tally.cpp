@@ -1,6 +1,9 @@
 #include "pack/staged_tally.h"
 
+#include <algorithm>
+
 #include "common/text.h"
+#include "pack/litter.h"
 
 namespace zrk {
 
@@ -63,9 +66,18 @@ bool StagedTally::HashedLengths::insert(std::uint64_t hash) {
   return added;
 }
 
+void StagedTally::note_if_litter(const std::filesystem::path& entry) {
+  if (!is_litter(to_utf8(entry.filename()))) return;
+  std::string relative = to_utf8(entry.lexically_relative(root));
+  // A member name never holds a backslash, so each one is a separator here.
+  std::replace(relative.begin(), relative.end(), '\\', '/');
+  litter.insert(std::move(relative));
+}
+
 void StagedTally::add_folder(std::filesystem::path folder) {
   // Stops at the first folder already known: those above it are known too.
   while (!folder.empty() && folder != root && folders.insert(path_hash(folder))) {
+    note_if_litter(folder);
     std::filesystem::path parent = folder.parent_path();
     if (parent == root) top.emplace(to_utf8(folder.filename()), false);
     if (parent == folder) break;
@@ -83,7 +95,7 @@ bool StagedTally::make_parent_folders(const std::filesystem::path& file) {
   return true;
 }
 
-bool StagedTally::open_file(const std::filesystem::path& file) {
+bool StagedTally::open_file(const std::filesystem::path& file, FileKind) {
   close_file();
   file_open_ = true;
   file_path_ = file;
@@ -101,6 +113,7 @@ bool StagedTally::close_file() {
   if (!file_open_) return false;
   file_open_ = false;
   files.put(path_hash(file_path_), file_length_);
+  note_if_litter(file_path_);
   if (file_path_.parent_path() == root) top[to_utf8(file_path_.filename())] = true;
   return true;
 }

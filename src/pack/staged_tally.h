@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -56,7 +57,7 @@ struct StagedTally final : StagingSink {
   // recorded with its length at its close, replacing one of its path.
   bool make_folder(const std::filesystem::path& folder) override;
   bool make_parent_folders(const std::filesystem::path& file) override;
-  bool open_file(const std::filesystem::path& file) override;
+  bool open_file(const std::filesystem::path& file, FileKind kind) override;
   bool write_file(const char* data, std::size_t size) override;
   bool close_file() override;
   void skip_member(SkippedMember member) override;
@@ -68,9 +69,13 @@ struct StagedTally final : StagingSink {
   std::map<std::string, bool> top;
   // The names of the skipped members, in the reader's order.
   std::vector<std::string> skipped;
+  // The files and folders a system or tool leaves behind (pack/litter.h),
+  // by their UTF-8 path below `root` with "/" between names.
+  std::set<std::string> litter;
 
  private:
   void add_folder(std::filesystem::path folder);
+  void note_if_litter(const std::filesystem::path& entry);
 
   bool file_open_ = false;
   std::filesystem::path file_path_;

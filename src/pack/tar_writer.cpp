@@ -37,10 +37,10 @@ bool split_name(std::string_view name, std::string_view* prefix, std::string_vie
 }
 
 void put_header(char* block, std::string_view prefix, std::string_view name, std::uint64_t size,
-                char type, std::uint64_t mtime) {
+                char type, unsigned mode, std::uint64_t mtime) {
   std::memset(block, 0, kTarBlockSize);
   std::memcpy(block + kTarName.offset, name.data(), std::min(name.size(), kTarName.width));
-  put_octal(block, kTarMode, type == '5' ? 0755 : 0644);
+  put_octal(block, kTarMode, mode);
   put_octal(block, kTarUid, 0);
   put_octal(block, kTarGid, 0);
   put_octal(block, kTarSize, size);
@@ -74,22 +74,23 @@ std::string pax_path_record(std::string_view name) {
 }  // namespace
 
 std::string tar_member_headers(std::string_view name, std::uint64_t size, bool folder,
-                               std::uint64_t mtime) {
+                               bool executable, std::uint64_t mtime) {
   const char type = folder ? '5' : '0';
+  const unsigned mode = folder || executable ? 0755 : 0644;
   std::string_view prefix;
   std::string_view rest;
   if (split_name(name, &prefix, &rest)) {
     std::string out(kTarBlockSize, '\0');
-    put_header(out.data(), prefix, rest, size, type, mtime);
+    put_header(out.data(), prefix, rest, size, type, mode, mtime);
     return out;
   }
   const std::string record = pax_path_record(name);
   const auto padded = static_cast<std::size_t>(tar_padded_size(record.size()));
   std::string out(2 * kTarBlockSize + padded, '\0');
-  put_header(out.data(), {}, "PaxHeader", record.size(), 'x', mtime);
+  put_header(out.data(), {}, "PaxHeader", record.size(), 'x', 0644, mtime);
   std::memcpy(out.data() + kTarBlockSize, record.data(), record.size());
   // Readers without pax support get the name cut to the field.
-  put_header(out.data() + kTarBlockSize + padded, {}, name, size, type, mtime);
+  put_header(out.data() + kTarBlockSize + padded, {}, name, size, type, mode, mtime);
   return out;
 }
 

@@ -13,9 +13,10 @@ namespace zrk {
 // The header blocks for one member, a pax record and its own header first
 // when needed. `name` is the member's full name (a folder's ends in "/"),
 // `size` its data length (0 for a folder), `mtime` seconds since 1970 below
-// 8^11. The member's data and its padding to whole blocks follow these.
+// 8^11. Folders and executable files get mode 0755, other files 0644. The
+// member's data and its padding to whole blocks follow these.
 std::string tar_member_headers(std::string_view name, std::uint64_t size, bool folder,
-                               std::uint64_t mtime);
+                               bool executable, std::uint64_t mtime);
 
 // What a member adds to the tarball besides its data: header blocks, and
 // the pax record's data, which readers count toward their expansion totals.

@@ -92,8 +92,8 @@ bool write_tarball(const BuildTree& tree, const std::filesystem::path& path,
     TarStream stream{&gzip, &out, path, &progress, error_line};
     written = true;
     for (const BuildEntry& entry : tree.entries) {
-      const std::string headers =
-          tar_member_headers(tree.name(entry), entry.size, entry.folder, options.mtime);
+      const std::string headers = tar_member_headers(tree.name(entry), entry.size, entry.folder,
+                                                     entry.executable, options.mtime);
       written = stream.put(headers.data(), headers.size()) &&
                 (entry.folder || put_file(stream, tree.source(entry), entry.size));
       if (!written) break;

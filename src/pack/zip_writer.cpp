@@ -21,6 +21,7 @@ namespace zrk {
 namespace {
 
 constexpr zip_uint32_t kFileAttributes = 0100644u << 16;
+constexpr zip_uint32_t kProgramAttributes = 0100755u << 16;
 constexpr zip_uint32_t kFolderAttributes = (040755u << 16) | 0x10;  // and the DOS folder bit
 
 struct ArchiveDiscard {
@@ -224,7 +225,9 @@ bool add_entry(zip_t* archive, const BuildTree& tree, std::size_t index,
   const auto at = static_cast<zip_uint64_t>(added);
   return added >= 0 && zip_file_set_dostime(archive, at, time.time, time.date, 0) == 0 &&
          zip_file_set_external_attributes(archive, at, 0, ZIP_OPSYS_UNIX,
-                                          entry.folder ? kFolderAttributes : kFileAttributes) == 0;
+                                          entry.folder       ? kFolderAttributes
+                                          : entry.executable ? kProgramAttributes
+                                                             : kFileAttributes) == 0;
 }
 
 }  // namespace

@@ -4,6 +4,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <set>
+#include <thread>
 
 #include "e2e/install_fixture.h"
 
@@ -151,6 +154,43 @@ TEST_P(ArchiveOnEveryHost, ArchivesOfEverydayWritersApply) {
     ASSERT_EQ(installed_tree(), before);
   }
   if (!missing.empty()) GTEST_SKIP() << "writers not installed:" << missing;
+}
+
+// The game's program as GNU tar and Info-ZIP pack it on Linux, mode 0755: it
+// is installed executable and started from the install folder; data files
+// stay without an execute bit.
+TEST_F(ArchiveEndToEnd, AnExecutableGameProgramIsInstalledExecutableAndStarted) {
+  const std::filesystem::path game = source_ / "Z-Ravelkin.exe";
+  test::write_file(game, "#!/bin/sh\npwd > started-by-game.txt\n");
+  std::filesystem::permissions(game,
+                               std::filesystem::perms::owner_exec |
+                                   std::filesystem::perms::group_exec |
+                                   std::filesystem::perms::others_exec,
+                               std::filesystem::perm_options::add);
+  const struct {
+    const char* archive;
+    const char* command;  // run in the folder above Z-Ravelkin/
+  } kWriters[] = {
+      {"program.tar.gz", "tar -czf ../program.tar.gz Z-Ravelkin"},
+      {"program.zip", "zip -qr ../program.zip Z-Ravelkin"},
+  };
+  for (const auto& w : kWriters) {
+    SCOPED_TRACE(w.archive);
+    make_archive(w.command);
+    const std::filesystem::path record = install_ / "started-by-game.txt";
+    std::filesystem::remove(record);
+    EXPECT_EQ(run_host(args(text(dir_ / w.archive), install_ / "Z-Ravelkin.exe")), 0)
+        << log().back();
+    EXPECT_EQ(test::executable_files(install_), (std::set<std::string>{"Z-Ravelkin.exe"}));
+    // The shell makes the file before it writes the line.
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    while ((!std::filesystem::exists(record) || test::read_file(record).empty()) &&
+           std::chrono::steady_clock::now() < deadline) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(10));
+    }
+    EXPECT_EQ(std::filesystem::exists(record) ? test::read_file(record) : "",
+              install_.string() + "\n");
+  }
 }
 
 TEST_P(ArchiveOnEveryHost, RefusedArchivesLeaveTheInstallFolderUnchanged) {

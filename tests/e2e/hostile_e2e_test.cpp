@@ -231,12 +231,12 @@ TEST_F(HostileArchives, PackCheckGivesTheUpdatersVerdict) {
        "\"skipped Z-Ravelkin/zravelkin.pak (unsupported tar type 3)\","
        "\"skipped Z-Ravelkin/padmappings.txt (unsupported tar type 6)\"],"
        "\"members\":1,\"bytes\":7,\"payload\":[\"Z-Ravelkin.exe\"],\"ignored\":[],"
-       "\"skipped\":[\"Z-Ravelkin/zravelkin.pak\",\"Z-Ravelkin/padmappings.txt\"]}\n"},
+       "\"skipped\":[\"Z-Ravelkin/zravelkin.pak\",\"Z-Ravelkin/padmappings.txt\"],\"notes\":[]}\n"},
       // A zip skips nothing, whatever its lines say.
       {"zip-damaged-name-like-a-note.zip", 3,
        "{\"verdict\":\"refused\",\"exit_code\":3,\"lines\":["
        "\"skipped a (unsupported tar type 0): the member is damaged\"],"
-       "\"members\":2,\"bytes\":14,\"payload\":[],\"ignored\":[],\"skipped\":[]}\n"},
+       "\"members\":2,\"bytes\":14,\"payload\":[],\"ignored\":[],\"skipped\":[],\"notes\":[]}\n"},
   };
   for (const auto& row : kJsonRows) {
     SCOPED_TRACE(row.archive);

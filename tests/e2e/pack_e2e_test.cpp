@@ -76,6 +76,9 @@ TEST_P(PackFormats, UpdaterAppliesWhatCreateMakes) {
   // Three zip chunks of one file, and an empty file after it.
   test::write_file(build_ / "zravelkin.pak", test::mixed_data(9u << 20, 5));
   test::write_file(build_ / "zrk-extract.exe", "");
+  // The game's program keeps its execute bit; a data file stays without one.
+  fs::permissions(build_ / "Z-Ravelkin.exe", fs::perms::owner_exec, fs::perm_options::add);
+  fs::permissions(build_ / "zravelkin.pak", fs::perms::owner_read | fs::perms::owner_write);
   create(GetParam());
   test::TempDir install;
   const int code = test::run_updater({"--install", install.path().string(), "--archive",
@@ -87,6 +90,7 @@ TEST_P(PackFormats, UpdaterAppliesWhatCreateMakes) {
     it = it->first.rfind(".update", 0) == 0 ? installed.erase(it) : std::next(it);
   }
   EXPECT_EQ(installed, payload_tree());
+  EXPECT_EQ(test::executable_files(install.path()), (std::set<std::string>{"Z-Ravelkin.exe"}));
 }
 
 // Same tree, same bytes: again, with other file times, on other thread counts.
@@ -100,6 +104,8 @@ TEST_P(PackFormats, BytesDependOnlyOnTheTree) {
   test::write_file(build_ / "zrk-extract.exe", "");
   test::write_file(build_ / "zrk-update.exe", test::mixed_data(5u << 20, 9));
   const std::string first = create(GetParam(), {"--jobs", "1"});
+  // Only whether a file may be run counts, not who may.
+  fs::permissions(build_ / "zravelkin.pak", fs::perms::owner_read | fs::perms::owner_write);
   for (const auto& entry : fs::recursive_directory_iterator(build_.path())) {
     fs::last_write_time(entry.path(), fs::file_time_type::clock::now() - std::chrono::hours(50));
   }
@@ -120,12 +126,22 @@ INSTANTIATE_TEST_SUITE_P(Both, PackFormats, ::testing::Values("u.tar.gz", "u.zip
                                       : "tarball";
                          });
 
+std::string replace_all(std::string text, const std::string& from, const std::string& to) {
+  for (std::size_t at = text.find(from); at != std::string::npos;
+       at = text.find(from, at + to.size())) {
+    text.replace(at, from.size(), to);
+  }
+  return text;
+}
+
 struct RefusedRow {
   const char* what;
   std::function<void(const fs::path&)> spoil;
   std::vector<std::string> lines;  // on stderr, in this order
   // What "{n}" in a line stands for: the tarball's count, then the zip's.
   std::pair<const char*, const char*> counts = {"", ""};
+  // On stdout, before the lines.
+  std::string left_out = "left out notes.txt (not a payload name)\n";
 };
 
 std::string replace_n(std::string line, const std::string& n) {
@@ -153,13 +169,26 @@ const RefusedRow kRefusedRows[] = {
        fs::create_symlink("/etc", b / "typefaces/etc");
        fs::create_symlink("Z-Ravelkin.exe", b / "COPYING");
        ::mkfifo((b / "asset-rules/pipe").c_str(), 0644);
+       test::write_file(b / "typefaces/Sans.ttf", "");
+       test::write_file(b / "typefaces/SANS.ttf", "");
      },
      {"Z-Ravelkin/COPYING is a link" + kOnly,
       "Z-Ravelkin/asset-rules/pipe is a device, FIFO or socket" + kOnly,
       "Z-Ravelkin/typefaces/etc is a link" + kOnly,
       "refused Z-Ravelkin/typefaces/CON.txt: member path has a reserved device name",
+      "refused Z-Ravelkin/typefaces/Sans.ttf: another member's path differs only in letter case",
       "refused Z-Ravelkin/typefaces/a:b.ttf: member path has a drive letter",
       "refused Z-Ravelkin/typefaces/back\\slash: member path has a backslash"}},
+    {"the folder above the game's",
+     [](const fs::path& b) {
+       const fs::path inner = b.string() + "-inner";
+       fs::rename(b, inner);
+       fs::create_directory(b);
+       fs::rename(inner, b / "Z-Ravelkin");
+     },
+     {"the build folder holds no regular file Z-Ravelkin.exe (did you mean {build}/Z-Ravelkin?)"},
+     {"", ""},
+     "left out Z-Ravelkin (not a payload name)\n"},
     {"past the expansion cap",
      [](const fs::path& b) { fs::resize_file(b / "zravelkin.pak", (2ull << 30) + 1); },
      {"the archive would hold {n} bytes of data; the updater takes at most 2147483648 (2 GiB)"},
@@ -191,13 +220,119 @@ TEST_F(PackFixture, RefusedBuildFoldersListEveryProblemAndLeaveNoArchive) {
       std::string output;
       EXPECT_EQ(run_pack({"create", build.path().string(), (out_ / name).string()}, &output), 3);
       const bool zip = std::string(name) == "u.zip";
-      std::string expected = "left out notes.txt (not a payload name)\n";
+      std::string expected = row.left_out;
       for (const std::string& line : row.lines) {
-        expected += replace_n(line, zip ? row.counts.second : row.counts.first) + "\n";
+        expected += replace_all(replace_n(line, zip ? row.counts.second : row.counts.first),
+                                "{build}", build.path().string()) +
+                    "\n";
       }
       EXPECT_EQ(output, expected + "no archive written\n");
       EXPECT_TRUE(fs::is_empty(out_.path()));
     }
+  }
+}
+
+struct MessageRow {
+  const char* what;
+  std::function<void(const fs::path& build, const fs::path& out)> prepare;
+  // A shell command run in the output folder: {pack} is zrk-pack, {build}
+  // the build folder.
+  std::string command;
+  int exit_code;
+  std::string output;  // stdout and stderr together
+};
+
+const std::string kLitter = " (left by a system or tool, not the game)\n";
+const std::string kTtf = "typefaces/Ünïcødé-字体.ttf";
+
+void add_litter(const fs::path& b) {
+  test::write_file(b / "typefaces/.DS_Store", "");
+  test::write_file(b / "typefaces/._Sans.ttf", "");
+  test::write_file(b / "asset-rules/empty/Thumbs.db", "");
+  test::write_file(b / "gpu-programs/.git/HEAD", "ref");
+}
+
+const MessageRow kMessageRows[] = {
+    {"an unknown command", nullptr, "{pack} frobnicate", 2,
+     "unknown command frobnicate (use create or check)\n"},
+    {"a missing archive to check", nullptr, "{pack} check missing.zip", 5,
+     "cannot read missing.zip: No such file or directory\n"},
+    {"a missing archive to check, as JSON", nullptr, "{pack} check --json missing.tar.gz", 5,
+     "{\"verdict\":\"refused\",\"exit_code\":5,\"lines\":[\"cannot read missing.tar.gz: No such "
+     "file or directory\"],\"members\":0,\"bytes\":0,\"payload\":[],\"ignored\":[],\"skipped\":[],"
+     "\"notes\":[]}\n"},
+    {"a missing output folder, tarball", nullptr,
+     "{pack} create --quiet {build} nosuchdir/u.tar.gz", 5,
+     "left out notes.txt (not a payload name)\n"
+     "cannot write nosuchdir/u.tar.gz: No such file or directory\n"},
+    {"a missing output folder, zip", nullptr, "{pack} create --quiet {build} nosuchdir/u.zip", 5,
+     "left out notes.txt (not a payload name)\n"
+     "cannot write nosuchdir/u.zip: No such file or directory\n"},
+    {"an archive that stands there is replaced",
+     [](const fs::path&, const fs::path& out) { test::write_file(out / "u.tar.gz", "old"); },
+     "{pack} create --quiet {build} u.tar.gz", 0,
+     "left out notes.txt (not a payload name)\n"
+     "the update would apply: 9 member(s), 19 byte(s); payload: Z-Ravelkin.exe, asset-rules, "
+     "gpu-programs, typefaces, zravelkin.pak\n"
+     "replacing u.tar.gz\nwrote u.tar.gz\n"},
+    {"litter at any depth is left out", [](const fs::path& b, const fs::path&) { add_litter(b); },
+     "{pack} create --quiet {build} u.tar.gz >/dev/null && tar -tzf u.tar.gz | grep -c /", 0,
+     "10\n"},
+    {"litter is named as it is left out", [](const fs::path& b, const fs::path&) { add_litter(b); },
+     "{pack} create --quiet {build} u.zip | grep 'left out'", 0,
+     "left out asset-rules/empty/Thumbs.db" + kLitter + "left out gpu-programs/.git" + kLitter +
+         "left out notes.txt (not a payload name)\n"
+         "left out typefaces/.DS_Store" +
+         kLitter + "left out typefaces/._Sans.ttf" + kLitter},
+    {"--keep-litter keeps it, and check notes it",
+     [](const fs::path& b, const fs::path&) { add_litter(b); },
+     "{pack} create --quiet --keep-litter {build} u.zip >/dev/null && {pack} check u.zip", 0,
+     "note: asset-rules/empty/Thumbs.db would be installed, but it was left by a system or tool, "
+     "not the game\n"
+     "note: gpu-programs/.git would be installed, but it was left by a system or tool, not the "
+     "game\n"
+     "note: typefaces/.DS_Store would be installed, but it was left by a system or tool, not the "
+     "game\n"
+     "note: typefaces/._Sans.ttf would be installed, but it was left by a system or tool, not the "
+     "game\n"
+     "the update would apply: 14 member(s), 22 byte(s); payload: Z-Ravelkin.exe, asset-rules, "
+     "gpu-programs, typefaces, zravelkin.pak\n"},
+    {"check notes litter in an archive made by tar",
+     [](const fs::path& b, const fs::path& out) {
+       fs::create_directories(out / "src");
+       fs::copy(b, out / "src" / "Z-Ravelkin", fs::copy_options::recursive);
+       test::write_file(out / "src/Z-Ravelkin/typefaces/.DS_Store", "");
+     },
+     "tar -C src -czf t.tar.gz Z-Ravelkin && {pack} check --json t.tar.gz | grep -o "
+     "'\"notes\":.*'",
+     0,
+     "\"notes\":[\"note: typefaces/.DS_Store would be installed, but it was left by a system or "
+     "tool, not the game\"]}\n"},
+    {"--exclude, by name and by path", nullptr,
+     "{pack} create --quiet --exclude '*.ttf' --exclude 'gpu-programs/a*' {build} u.zip", 0,
+     "left out gpu-programs/" + std::string(60, 'a') +
+         " (matches --exclude gpu-programs/a*)\n"
+         "left out notes.txt (not a payload name)\n"
+         "left out " +
+         kTtf +
+         " (matches --exclude *.ttf)\n"
+         "the update would apply: 6 member(s), 7 byte(s); payload: Z-Ravelkin.exe, asset-rules, "
+         "gpu-programs, typefaces, zravelkin.pak\n"
+         "wrote u.zip\n"},
+};
+
+TEST_F(PackFixture, EachMessageIsOneClearLine) {
+  for (const MessageRow& row : kMessageRows) {
+    SCOPED_TRACE(row.what);
+    test::TempDir build;
+    test::TempDir out;
+    fs::copy(build_.path(), build.path(), fs::copy_options::recursive);
+    if (row.prepare) row.prepare(build.path(), out.path());
+    const std::string command = replace_all(replace_all(row.command, "{pack}", ZRK_PACK_BINARY),
+                                            "{build}", build.path().string());
+    std::string output;
+    EXPECT_EQ(test::run_shell_in(out.path(), command, &output), row.exit_code);
+    EXPECT_EQ(output, row.output);
   }
 }
 

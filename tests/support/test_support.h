@@ -5,6 +5,7 @@
 #include <atomic>
 #include <filesystem>
 #include <map>
+#include <set>
 #include <string>
 #include <thread>
 #include <vector>
@@ -135,6 +136,13 @@ std::filesystem::path path_not_utf8();
 // True where the build machine's archive tools (python3, GNU tar, zip) can be
 // run: on Linux, not inside the Windows test binary under Wine.
 bool host_tools_available();
+
+// The files below `root` (relative, "/" between names) whose mode has an
+// execute bit. Always empty on Windows, which keeps no such bit.
+std::set<std::string> executable_files(const std::filesystem::path& root);
+// What executable_files should find where `programs` were staged: they on
+// POSIX, nothing on Windows.
+std::set<std::string> expected_executables(const std::set<std::string>& programs);
 
 }  // namespace zrk::test
 

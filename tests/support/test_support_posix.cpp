@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -137,5 +138,21 @@ bool make_symlink(const std::filesystem::path& target, const std::filesystem::pa
 std::filesystem::path path_not_utf8() { return "bad\xC0\xAF"; }
 
 bool host_tools_available() { return true; }
+
+std::set<std::string> expected_executables(const std::set<std::string>& programs) {
+  return programs;
+}
+
+std::set<std::string> executable_files(const std::filesystem::path& root) {
+  std::set<std::string> found;
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(root)) {
+    struct stat info;
+    if (::lstat(entry.path().c_str(), &info) == 0 && S_ISREG(info.st_mode) &&
+        (info.st_mode & 0111) != 0) {
+      found.insert(entry.path().lexically_relative(root).generic_string());
+    }
+  }
+  return found;
+}
 
 }  // namespace zrk::test

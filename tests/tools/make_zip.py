@@ -5,11 +5,13 @@
       Every folder and file below ROOT, named relative to ROOT (folders with a
       trailing "/"), in sorted order. METHOD: stored, deflated or bzip2.
 
-  make_zip.py members OUT [--method M] [--declare NAME=SIZE] [--bad-crc NAME]
-                      [--raw-name NAME=HEX] NAME=CONTENT ...
+  make_zip.py members OUT [--method M] [--made-by HOST:MODE] [--declare NAME=SIZE]
+                      [--bad-crc NAME] [--raw-name NAME=HEX] NAME=CONTENT ...
       One member per NAME=CONTENT, in the given order; CONTENT is text and a
       name ending in "/" with content is a folder entry that carries bytes.
-      --method applies to the members after it (stored at first; also lzma).
+      --method applies to the members after it (stored at first; also lzma),
+      and so does --made-by: the "made by" host (unix or fat) and the octal
+      mode in the high half of the external attributes (none at first).
       --declare sets NAME's uncompressed size to SIZE in both its local and
       central header; --bad-crc flips NAME's CRC-32 in both. Patching both
       keeps the archive consistent for a reader that compares the two.
@@ -91,13 +93,20 @@ def rename_raw(data, name, raw):
         struct.pack_into("<H", data, header + flags_at, flags | 0x800)
 
 
+HOSTS = {"fat": 0, "unix": 3}
+
+
 def make_members(out, entries, declares, bad_crcs, raw_names):
-    """entries: (method, NAME=CONTENT) pairs."""
+    """entries: (method, made-by, NAME=CONTENT) triples."""
     with zipfile.ZipFile(out, "w") as archive:
-        for method, entry in entries:
+        for method, made_by, entry in entries:
             name, _, content = entry.partition("=")
             info = zipfile.ZipInfo(name)
             info.compress_type = METHODS[method]
+            if made_by:
+                host, _, mode = made_by.partition(":")
+                info.create_system = HOSTS[host]
+                info.external_attr = int(mode, 8) << 16
             archive.writestr(info, content.encode("utf-8"))
     with open(out, "rb") as f:
         data = bytearray(f.read())
@@ -224,11 +233,13 @@ def main(argv):
     elif command == "many":
         make_many(out, int(rest[0]))
     elif command == "members":
-        method, declares, bad_crcs, raw_names, entries = "stored", [], [], [], []
+        method, made_by, declares, bad_crcs, raw_names, entries = "stored", "", [], [], [], []
         options = iter(rest)
         for arg in options:
             if arg == "--method":
                 method = next(options)
+            elif arg == "--made-by":
+                made_by = next(options)
             elif arg == "--declare":
                 declares.append(next(options))
             elif arg == "--bad-crc":
@@ -236,7 +247,7 @@ def main(argv):
             elif arg == "--raw-name":
                 raw_names.append(next(options))
             else:
-                entries.append((method, arg))
+                entries.append((method, made_by, arg))
         make_members(out, entries, declares, bad_crcs, raw_names)
     else:
         print(__doc__, file=sys.stderr)
