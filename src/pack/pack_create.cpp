@@ -105,7 +105,8 @@ int create_archive(const CreateOptions& options) {
   }
   // Replacing rather than refusing lets a release script run again; the
   // archive that stood there goes only once its successor has passed.
-  if (is_file_at(archive)) std::printf("replacing %s\n", options.archive.c_str());
+  std::error_code unknown;
+  if (is_file_at(archive, &unknown)) std::printf("replacing %s\n", options.archive.c_str());
   if (const std::error_code error = replace_file(temporary, archive)) {
     discard(temporary);
     std::fprintf(stderr, "cannot write %s: %s\n", options.archive.c_str(), error.message().c_str());
