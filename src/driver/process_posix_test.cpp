@@ -150,12 +150,17 @@ TEST(WaitForGame, AProcessStartedAfterTheUpdaterIsNotTheGame) {
   const std::string pid = std::to_string(stranger.pid());
   const std::vector<std::string> gone = {"zrk-update: waiting for pid " + pid,
                                          "pid " + pid + " is gone (error 3)"};
+  // Start times count in clock ticks, and the stranger may well start in the
+  // test's own tick: the updater stands a tick before it instead.
+  const std::optional<ProcessStart> started = process_start(stranger.pid());
+  ASSERT_TRUE(started.has_value());
+  const ProcessStart updater = *started - 1;
   const auto start = std::chrono::steady_clock::now();
-  const WaitResult result = wait_logged(stranger.pid(), 5000, own_start());
+  const WaitResult result = wait_logged(stranger.pid(), 5000, updater);
   EXPECT_TRUE(result.went_on);
   EXPECT_EQ(result.lines, gone);
   const WaitResult probed =
-      wait_logged_without_pidfd(ENOSYS, stranger.pid(), 5000, nullptr, own_start());
+      wait_logged_without_pidfd(ENOSYS, stranger.pid(), 5000, nullptr, updater);
   EXPECT_TRUE(probed.went_on);
   EXPECT_EQ(probed.lines, gone);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));
