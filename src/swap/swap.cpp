@@ -147,9 +147,15 @@ std::vector<PayloadItem> filter_payload(ZrkUpdFs& fs, const SwapFolders& folders
   return items;
 }
 
-// Whatever an earlier run left in the backup folder is discarded first.
-bool prepare_backup(ZrkUpdFs& fs, const std::string& backup, Messages* messages) {
-  fs.remove_all(backup);
+// Whatever an earlier run left in the backup folder is discarded first. Where
+// a mark is kept, a backup that cannot be emptied stops the swap: a mark set
+// beside forms that a finished update left behind would have a later run put
+// them back.
+bool prepare_backup(ZrkUpdFs& fs, const std::string& backup, bool marked, Messages* messages) {
+  if (!fs.remove_all(backup) && marked) {
+    add_message(messages, "cannot clear " + backup);
+    return false;
+  }
   if (fs.create_directories(backup)) return true;
   add_message(messages, "cannot create " + backup);
   return false;
@@ -310,7 +316,9 @@ void swap_payload(SwapOutcome* outcome, ZrkUpdFs* fs, const std::string& install
     return;
   }
 
-  if (!prepare_backup(*fs, backup, messages) || (!mark.empty() && !set_mark(*fs, mark, messages))) {
+  const bool marked = !mark.empty();
+  if (!prepare_backup(*fs, backup, marked, messages) ||
+      (marked && !set_mark(*fs, mark, messages))) {
     outcome->status = kSwapFailed;
     return;
   }

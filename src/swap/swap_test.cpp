@@ -157,11 +157,10 @@ TEST_F(ThreeItemSwap, AnySingleFailingCallIsRolledBackCompletely) {
   game_only.erase("typefaces/sans.ttf");
   const std::vector<InjectedFault> kFaults = {
       {"remove_all /u/backup",
-       kSwapOk,
+       kSwapFailed,
        "",
-       {kIgnoredReadme, "installed zravelkin.pak", "installed COPYING", "installed typefaces",
-        "installed Z-Ravelkin.exe"},
-       {}},
+       {kIgnoredReadme, "cannot clear /u/backup"},
+       staging_before},
       {"create_directories /u/backup",
        kSwapFailed,
        "",

@@ -182,7 +182,7 @@ class ObstacleEndToEnd : public FaultEndToEnd, public ::testing::WithParamInterf
   }
   Lines applied() const { return {"zrk-update: update applied, starting " + relaunch().string()}; }
   Lines backup_failed() const {
-    return {"cannot create " + backup_text(),
+    return {"cannot clear " + backup_text(),
             "zrk-update: the swap failed at  and the rollback is complete"};
   }
   Lines marker_failed() const {
@@ -417,9 +417,10 @@ INSTANTIATE_TEST_SUITE_P(Items, FailedMoveEndToEnd,
                                            FailedMove{"InGame", true, "Z-Ravelkin.exe"}),
                          [](const auto& info) { return std::string(info.param.name); });
 
-// An item that cannot be removed from an earlier backup blocks the move-out of
-// the item of that name (about 5 s).
-TEST_F(FaultEndToEnd, AnUnremovableBackupOfAnItemBlocksItsMoveOut) {
+// An item of an earlier backup that cannot be removed stops the swap before
+// it moves anything: the mark the swap keeps must never stand beside what a
+// finished update left behind, which the next run would then put back.
+TEST_F(FaultEndToEnd, AnUnremovableEarlierBackupStopsTheSwapBeforeAnyMove) {
   const std::string archive = pack_update("update-7.tar.gz", kUpdate);
   write_file(update_dir() / "backup" / "zravelkin.pak", "from an earlier run");
   int code = -1;
@@ -430,8 +431,14 @@ TEST_F(FaultEndToEnd, AnUnremovableBackupOfAnItemBlocksItsMoveOut) {
   }
   EXPECT_EQ(code, 4);
   EXPECT_EQ(installed_tree(), before_);
-  expect_rolled_back(archive, "zravelkin.pak", false);
+  const Lines lines = log();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(Lines(lines.end() - 2, lines.end()),
+            (Lines{"cannot clear " + backup_text(),
+                   "zrk-update: the swap failed at  and the rollback is complete"}));
+  EXPECT_FALSE(stdfs::exists(update_dir() / "swap-unfinished"));
   EXPECT_TRUE(game_started_in_install());
+  expect_a_second_run_applies(archive);
 }
 
 // The game program's move-in, the last, fails, and then the typefaces cannot
