@@ -25,6 +25,10 @@ TempDir::TempDir() {
   throw std::runtime_error("cannot make a temporary folder");
 }
 
+// The C runtime keeps its zone once read.
+ScopedNamedTimeZone::ScopedNamedTimeZone() {}
+ScopedNamedTimeZone::~ScopedNamedTimeZone() {}
+
 // Links need a privilege on Windows, and Wine's do not show in listings.
 bool make_symlink(const std::filesystem::path&, const std::filesystem::path&) { return false; }
 
