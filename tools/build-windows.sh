@@ -81,11 +81,12 @@ echo "== zrk-update for $triple =="
 # Only the prefix's pkg-config files count, never the build machine's.
 export PKG_CONFIG_LIBDIR=$prefix/lib/pkgconfig
 export PKG_CONFIG_SYSROOT_DIR=
-# CTest runs the Windows test binary under Wine.
+# CTest runs the Windows test binary under Wine, which says why when a test
+# process fails.
 cmake -S "$root" -B "$out" -G Ninja \
   -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-w64.cmake" \
   -DCMAKE_PREFIX_PATH="$prefix" \
   -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-  -DCMAKE_CROSSCOMPILING_EMULATOR="$root/tools/wine-run.sh" "$@"
+  -DCMAKE_CROSSCOMPILING_EMULATOR="$root/tools/wine-run.sh;--test" "$@"
 cmake --build "$out" -j "$jobs"
 echo "built $out/zrk-update.exe"

@@ -130,7 +130,13 @@ check_win32_only "$exe" "$out/zrk-pack.map" _stat64 "${zlib_bzip2[@]}" \
   'fopen=libmingwex.a(lib64_libmingwex_a-fopen64.o)' '_wfopen=libstdc++.a(basic_file.o)'
 
 echo "== Windows unit tests under Wine =="
+# CTest brings up the prefix's server before the first test and ends it
+# after the last.
 (cd "$out" && ctest --output-on-failure -j "$(nproc)")
+
+# The same for the Windows programs run below: one server for all of them.
+tools/wine-run.sh --up
+trap 'tools/wine-run.sh --down' EXIT
 
 # The Linux side of the comparison: the normal build's programs, and the
 # stand-in game built for Linux.
@@ -203,6 +209,4 @@ for row in "linux-x86_64:zrk-pack zrk-update" "windows-x64:zrk-pack.exe zrk-upda
 done
 [ "$status" = 0 ] && echo "$(cd "$bundles/1" && cat ./*.sha256)"
 
-# The server of this prefix would otherwise linger for a minute.
-wineserver -k || true
 exit "$status"

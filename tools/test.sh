@@ -20,6 +20,9 @@ echo "== benchmark programs and data generator: smoke run =="
 bench/smoke.sh
 
 export ZRK_REQUIRE_WINE=1 ZRK_REQUIRE_POWER_CUT=1 WINEPREFIX=$PWD/build-windows/wine
+# One Wine server for every Windows program the two builds' tests run.
+tools/wine-run.sh --up
+trap 'tools/wine-run.sh --down' EXIT
 for variant in plain sanitize; do
   dir=build-test-$variant
   sanitize=OFF
@@ -29,4 +32,3 @@ for variant in plain sanitize; do
   echo "== tests: $variant build =="
   (cd "$dir" && ctest --output-on-failure -j "$jobs")
 done
-wineserver -k || true

@@ -78,41 +78,48 @@ WaitResult wait_logged_without_pidfd(int refusal, std::int32_t pid, int limit_ms
           test::read_log_messages(dir / "update.log")};
 }
 
-TEST(WaitForGame, WithoutPidfdTheWaitProbesThePid) {
-  for (const int refusal : {ENOSYS, EPERM}) {
-    SCOPED_TRACE(refusal);
-    {
-      ChildProcess game({"sleep", "0.3"});
-      const std::string pid = std::to_string(game.pid());
-      const WaitResult ended = wait_logged_without_pidfd(refusal, game.pid(), 5000, &game);
-      EXPECT_TRUE(ended.went_on);
-      EXPECT_EQ(ended.lines, std::vector<std::string>{"zrk-update: waiting for pid " + pid});
-    }
-    {
-      // Nobody reaps it while the wait runs: it ends as a zombie.
-      ChildProcess game({"sleep", "0.3"});
-      const auto start = std::chrono::steady_clock::now();
-      const WaitResult ended = wait_logged_without_pidfd(refusal, game.pid(), 5000, nullptr);
-      EXPECT_TRUE(ended.went_on);
-      EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
-    }
-    {
-      ChildProcess game({"sleep", "30"});
-      const std::string pid = std::to_string(game.pid());
-      const WaitResult outlived = wait_logged_without_pidfd(refusal, game.pid(), 1000, nullptr);
-      EXPECT_FALSE(outlived.went_on);
-      EXPECT_EQ(outlived.lines,
-                (std::vector<std::string>{"zrk-update: waiting for pid " + pid,
-                                          "pid " + pid + " is still running after 1 s"}));
-    }
-    const std::int32_t gone = test::gone_pid();
-    const WaitResult already_gone = wait_logged_without_pidfd(refusal, gone, 5000, nullptr);
-    EXPECT_TRUE(already_gone.went_on);
-    EXPECT_EQ(already_gone.lines,
-              (std::vector<std::string>{"zrk-update: waiting for pid " + std::to_string(gone),
-                                        "pid " + std::to_string(gone) + " is gone (error 3)"}));
+// Each refusal of pidfd_open is a case of its own: each waits out a limit.
+class WaitWithoutPidfd : public ::testing::TestWithParam<int> {};
+
+TEST_P(WaitWithoutPidfd, TheWaitProbesThePid) {
+  const int refusal = GetParam();
+  {
+    ChildProcess game({"sleep", "0.3"});
+    const std::string pid = std::to_string(game.pid());
+    const WaitResult ended = wait_logged_without_pidfd(refusal, game.pid(), 5000, &game);
+    EXPECT_TRUE(ended.went_on);
+    EXPECT_EQ(ended.lines, std::vector<std::string>{"zrk-update: waiting for pid " + pid});
   }
+  {
+    // Nobody reaps it while the wait runs: it ends as a zombie.
+    ChildProcess game({"sleep", "0.3"});
+    const auto start = std::chrono::steady_clock::now();
+    const WaitResult ended = wait_logged_without_pidfd(refusal, game.pid(), 5000, nullptr);
+    EXPECT_TRUE(ended.went_on);
+    EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
+  }
+  {
+    ChildProcess game({"sleep", "30"});
+    const std::string pid = std::to_string(game.pid());
+    const WaitResult outlived = wait_logged_without_pidfd(refusal, game.pid(), 1000, nullptr);
+    EXPECT_FALSE(outlived.went_on);
+    EXPECT_EQ(outlived.lines,
+              (std::vector<std::string>{"zrk-update: waiting for pid " + pid,
+                                        "pid " + pid + " is still running after 1 s"}));
+  }
+  const std::int32_t gone = test::gone_pid();
+  const WaitResult already_gone = wait_logged_without_pidfd(refusal, gone, 5000, nullptr);
+  EXPECT_TRUE(already_gone.went_on);
+  EXPECT_EQ(already_gone.lines,
+            (std::vector<std::string>{"zrk-update: waiting for pid " + std::to_string(gone),
+                                      "pid " + std::to_string(gone) + " is gone (error 3)"}));
 }
+
+INSTANTIATE_TEST_SUITE_P(Refusals, WaitWithoutPidfd, ::testing::Values(ENOSYS, EPERM),
+                         [](const ::testing::TestParamInfo<int>& info) {
+                           return info.param == ENOSYS ? std::string("ENOSYS")
+                                                       : std::string("EPERM");
+                         });
 
 TEST(WaitForGame, GoesOnWhenTheGameEndsInTime) {
   ChildProcess game({"sleep", "0.3"});

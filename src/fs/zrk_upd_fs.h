@@ -77,9 +77,13 @@ class ZrkUpdFs {
   virtual bool flush_entry(const std::string& path) = 0;
 };
 
-// How often, and how far apart, a move, link, replace or removal is tried.
+// How often, and how far apart, a move, link, replace or removal is tried. The
+// build of the updater that the tests run pauses less.
 inline constexpr int kMoveAttempts = 20;
-inline constexpr std::chrono::milliseconds kMoveRetryDelay{250};
+#ifndef ZRK_MOVE_RETRY_DELAY_MS
+#define ZRK_MOVE_RETRY_DELAY_MS 250
+#endif
+inline constexpr std::chrono::milliseconds kMoveRetryDelay{ZRK_MOVE_RETRY_DELAY_MS};
 
 // Returns the host's file system, pausing `retry_delay` between attempts.
 // Paths that are not valid UTF-8 raise std::system_error from every operation

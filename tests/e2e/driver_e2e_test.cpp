@@ -3,7 +3,10 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <chrono>
+#include <memory>
+#include <thread>
 
 #include "e2e/install_fixture.h"
 
@@ -61,14 +64,31 @@ TEST_P(DriverOnEveryHost, ALogThatCannotBeOpenedExitsWith5AndTouchesNothingElse)
 }
 
 // The run goes on once the game has ended; the unknown archive type then ends
-// it without touching anything.
+// it without touching anything. The game is ended a moment after the updater
+// says it waits for it.
 TEST_P(DriverOnEveryHost, AGameThatEndsInTimeIsWaitedFor) {
-  const auto game = host_.start_game(dir_.path(), 3000);
-  const auto start = std::chrono::steady_clock::now();
-  EXPECT_EQ(run_host(args_with_pid("u.zip.bak", game->pid())), 3);
-  EXPECT_GT(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(500));
-
+  std::unique_ptr<test::RunningGame> game = host_.start_game(dir_.path(), 60000);
   const std::string pid = std::to_string(game->pid());
+  const std::chrono::milliseconds kWaited(300);
+  std::atomic<bool> ran{false};
+  std::thread ender([&] {
+    const std::filesystem::path log_file = install_ / ".update" / "update.log";
+    const std::string waiting = "zrk-update: waiting for pid " + pid;
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+    while (!ran && std::chrono::steady_clock::now() < deadline &&
+           !(std::filesystem::exists(log_file) &&
+             test::read_file(log_file).find(waiting) != std::string::npos)) {
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::this_thread::sleep_for(kWaited);
+    game.reset();
+  });
+  const auto start = std::chrono::steady_clock::now();
+  EXPECT_EQ(run_host(args_with_pid("u.zip.bak", std::stoi(pid))), 3);
+  EXPECT_GT(std::chrono::steady_clock::now() - start, kWaited);
+  ran = true;
+  ender.join();
+
   const std::vector<std::string> lines = log();
   ASSERT_GE(lines.size(), 5u);
   EXPECT_EQ(std::vector<std::string>(lines.begin() + 3, lines.begin() + 5),

@@ -11,6 +11,7 @@
 #include <thread>
 
 #include "e2e/updater_host.h"
+#include "support/fault_support.h"
 #include "support/test_support.h"
 
 namespace zrk {
@@ -195,8 +196,8 @@ const RefusedRow kRefusedRows[] = {
      {"2147484401", "2147483668"}},
     {"past the member limit",
      [](const fs::path& b) {
-       // Hard links are much quicker to make than new files; ext4 allows
-       // 65,000 to one file.
+       // Hard links are much quicker to make than new files; ext4 would
+       // allow 65,000 to one file.
        for (int i = 0; i < 199990; ++i) {
          const fs::path file = b / "CREDITS" / std::to_string(i);
          if (i % 60000 == 0) {
@@ -214,6 +215,9 @@ TEST_F(PackFixture, RefusedBuildFoldersListEveryProblemAndLeaveNoArchive) {
   for (const RefusedRow& row : kRefusedRows) {
     SCOPED_TRACE(row.what);
     test::TempDir build;
+    // In memory: the member limit's 200,000 names are made and go at once.
+    const test::ScopedTmpfs memory(build.path(), 64 << 20);
+    ASSERT_TRUE(memory.active());
     fs::copy(build_.path(), build.path(), fs::copy_options::recursive);
     row.spoil(build.path());
     for (const char* name : {"u.tar.gz", "u.zip"}) {

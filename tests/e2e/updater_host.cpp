@@ -69,6 +69,11 @@ class LinuxHost final : public UpdaterHost {
   std::string unavailable() const override { return ""; }
   std::string text(const stdfs::path& path) const override { return path.string(); }
   int run(const std::vector<std::string>& args) const override { return run_updater(args); }
+  int run_shipped(const std::vector<std::string>& args) const override {
+    std::vector<std::string> command{ZRK_SHIPPED_UPDATE_BINARY};
+    command.insert(command.end(), args.begin(), args.end());
+    return run_command(command);
+  }
   stdfs::path updater() const override { return ZRK_UPDATE_BINARY; }
 
   // The build puts the example beside the updater.
@@ -133,6 +138,10 @@ stdfs::path windows_build() {
   return over != nullptr && *over != '\0' ? stdfs::path(over) : stdfs::path(ZRK_WINDOWS_BUILD);
 }
 
+// The test build of the updater, and the program as it ships.
+stdfs::path windows_updater() { return windows_build() / "zrk-update-quick.exe"; }
+stdfs::path windows_shipped_updater() { return windows_build() / "zrk-update.exe"; }
+
 // Runs a Windows program under Wine in the background. Its output goes
 // nowhere: a Wine server it starts would otherwise hold the test's pipes open.
 std::vector<std::string> wine_command(const std::vector<std::string>& program_and_args) {
@@ -188,9 +197,10 @@ class WineHost final : public UpdaterHost {
   const char* name() const override { return "wine"; }
 
   std::string unavailable() const override {
-    const stdfs::path program = windows_build() / "zrk-update.exe";
-    if (!stdfs::exists(program)) {
-      return "no Windows build at " + program.string() + " (tools/build-windows.sh makes it)";
+    for (const stdfs::path& program : {windows_updater(), windows_shipped_updater()}) {
+      if (!stdfs::exists(program)) {
+        return "no Windows build at " + program.string() + " (tools/build-windows.sh makes it)";
+      }
     }
     if (run_command({"sh", "-c", "command -v wine"}) != 0) return "wine is not installed";
     return "";
@@ -204,12 +214,18 @@ class WineHost final : public UpdaterHost {
   }
 
   int run(const std::vector<std::string>& args) const override {
-    std::vector<std::string> command{(windows_build() / "zrk-update.exe").string()};
+    std::vector<std::string> command{windows_updater().string()};
     command.insert(command.end(), args.begin(), args.end());
     return run_command(wine_command(command));
   }
 
-  stdfs::path updater() const override { return windows_build() / "zrk-update.exe"; }
+  int run_shipped(const std::vector<std::string>& args) const override {
+    std::vector<std::string> command{windows_shipped_updater().string()};
+    command.insert(command.end(), args.begin(), args.end());
+    return run_command(wine_command(command));
+  }
+
+  stdfs::path updater() const override { return windows_updater(); }
 
   int run_launcher(const std::vector<std::string>& args) const override {
     std::vector<std::string> command{(windows_build() / "launch-updater.exe").string()};
@@ -218,8 +234,7 @@ class WineHost final : public UpdaterHost {
   }
 
   int run_copy(const stdfs::path& program, const std::vector<std::string>& args) const override {
-    stdfs::copy_file(windows_build() / "zrk-update.exe", program,
-                     stdfs::copy_options::overwrite_existing);
+    stdfs::copy_file(windows_updater(), program, stdfs::copy_options::overwrite_existing);
     std::vector<std::string> command{program.string()};
     command.insert(command.end(), args.begin(), args.end());
     return run_command(wine_command(command));
@@ -228,7 +243,7 @@ class WineHost final : public UpdaterHost {
   bool deletes_running_programs() const override { return false; }
 
   int run_within(const std::vector<std::string>& args, int seconds) const override {
-    std::vector<std::string> command{(windows_build() / "zrk-update.exe").string()};
+    std::vector<std::string> command{windows_updater().string()};
     command.insert(command.end(), args.begin(), args.end());
     command = wine_command(command);
     const std::vector<std::string> limit = within(seconds);

@@ -40,10 +40,15 @@ class UpdaterHost {
   virtual std::string text(const std::filesystem::path& path) const = 0;
 
   // Runs the updater with `args` after the program name and waits for it.
-  // Returns its exit code, or -1 when it did not exit normally.
+  // Returns its exit code, or -1 when it did not exit normally. This is the
+  // test build, which pauses a few milliseconds between the attempts at a
+  // move; everything else about it is the shipped program.
   virtual int run(const std::vector<std::string>& args) const = 0;
 
-  // The updater's program file.
+  // As run, with the program as it ships: 250 ms between attempts.
+  virtual int run_shipped(const std::vector<std::string>& args) const = 0;
+
+  // The test build's program file.
   virtual std::filesystem::path updater() const = 0;
 
   // Runs the README's example of a game's side (launch-updater) with `args`

@@ -130,6 +130,14 @@ int run_updater(const std::vector<std::string>& args) {
   return run_command(argv);
 }
 
+ScopedNamedTimeZone::ScopedNamedTimeZone() {
+  if (std::getenv("TZ") == nullptr) named_ = setenv("TZ", ":/etc/localtime", 1) == 0;
+}
+
+ScopedNamedTimeZone::~ScopedNamedTimeZone() {
+  if (named_) unsetenv("TZ");
+}
+
 bool make_symlink(const std::filesystem::path& target, const std::filesystem::path& link) {
   std::filesystem::create_symlink(target, link);
   return true;

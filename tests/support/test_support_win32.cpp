@@ -28,6 +28,10 @@ TempDir::TempDir() {
 std::set<std::string> executable_files(const std::filesystem::path&) { return {}; }
 std::set<std::string> expected_executables(const std::set<std::string>&) { return {}; }
 
+// The C runtime keeps its zone once read.
+ScopedNamedTimeZone::ScopedNamedTimeZone() {}
+ScopedNamedTimeZone::~ScopedNamedTimeZone() {}
+
 // Links need a privilege on Windows, and Wine's do not show in listings.
 bool make_symlink(const std::filesystem::path&, const std::filesystem::path&) { return false; }
 
