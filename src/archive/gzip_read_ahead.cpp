@@ -17,7 +17,7 @@ constexpr unsigned kSlotSize = 128 * 1024;
 
 GzipReadAhead::GzipReadAhead(gzFile file) : file_(file), slots_(kSlotCount) {
   for (Slot& slot : slots_) slot.data.resize(kSlotSize);
-  thread_ = std::thread(&GzipReadAhead::inflate, this);
+  pool_.post([this] { inflate(); });
 }
 
 GzipReadAhead::~GzipReadAhead() {
@@ -107,7 +107,7 @@ void GzipReadAhead::stop() {
     stopping_ = true;
   }
   changed_.notify_one();
-  if (thread_.joinable()) thread_.join();
+  pool_.stop();
 }
 
 int GzipReadAhead::close() {

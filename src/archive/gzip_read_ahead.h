@@ -10,8 +10,9 @@
 #include <cstdint>
 #include <mutex>
 #include <string_view>
-#include <thread>
 #include <vector>
+
+#include "common/worker_pool.h"
 
 namespace zrk {
 
@@ -61,7 +62,8 @@ class GzipReadAhead {
   // The reader's place in slot `taken_`.
   std::size_t offset_ = 0;
   bool holding_ = false;
-  std::thread thread_;
+  // Last, so that the inflating thread ends before the rest goes.
+  WorkerPool pool_{1};
 };
 
 }  // namespace zrk
