@@ -49,4 +49,10 @@ void WorkerPool::stop() {
   }
 }
 
+WorkerPool& shared_workers() {
+  // More than any number of archives read at once.
+  static WorkerPool workers(64);
+  return workers;
+}
+
 }  // namespace zrk

@@ -42,4 +42,11 @@ class WorkerPool {
   std::vector<std::thread> threads_;
 };
 
+// One pool for the whole process, for work started often and ended soon (a
+// read-ahead per archive), where starting a thread each time would cost more
+// than the work: its threads wait for the next task until the process ends.
+// Threads are started as tasks find the others busy, so tasks never wait for
+// each other.
+WorkerPool& shared_workers();
+
 }  // namespace zrk
