@@ -95,7 +95,8 @@ DeflatePipeline::DeflatePipeline(const BuildTree& tree, int level, unsigned jobs
   for (const auto& batch : batches_) start(batch.get());
 }
 
-DeflatePipeline::~DeflatePipeline() { pool_.stop(); }
+// The pool, the last member, goes first: its threads end before the batches.
+DeflatePipeline::~DeflatePipeline() = default;
 
 // Moves the next chunk's start past folders.
 void DeflatePipeline::skip_folders() {

@@ -69,7 +69,8 @@ GzipMemberWriter::GzipMemberWriter(WritableFile* out, int level, unsigned jobs,
   free_.pop_back();
 }
 
-GzipMemberWriter::~GzipMemberWriter() { pool_.stop(); }
+// The pool, the last member, goes first: its threads end before the members.
+GzipMemberWriter::~GzipMemberWriter() = default;
 
 void GzipMemberWriter::compress(Member* member) {
   const std::size_t size =
