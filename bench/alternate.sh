@@ -8,8 +8,10 @@
 #   bench/alternate.sh OUT.json ROUNDS DATASET ARCHIVE WORK TRASH name=command...
 #
 # In a command, ARCHIVE is DATASET/ARCHIVE and OUT its own output folder: an
-# empty one, or for zrk-update a fresh install folder (hard links to the old
-# payload). Each run starts after a sync; old output is renamed into TRASH.
+# empty one, or for a name that starts with zrk-update (zrk-update-before and
+# zrk-update-after, when two builds are compared) a fresh install folder (hard
+# links to the old payload). Each run starts after a sync; old output is
+# renamed into TRASH.
 set -euo pipefail
 json=$1 rounds=$2 set=$3 archive=$4 work=$5 trash=$6
 shift 6
@@ -21,7 +23,7 @@ for round in $(seq 0 "$rounds"); do
     cmd=${pair#*=}
     out=$work/alternate-$name
     [ ! -e "$out" ] || mv "$out" "$trash/$(date +%s%N)"
-    if [ "$name" = zrk-update ]; then cp -al "$set/tree/Z-Ravelkin" "$out"; else mkdir "$out"; fi
+    if [[ $name == zrk-update* ]]; then cp -al "$set/tree/Z-Ravelkin" "$out"; else mkdir "$out"; fi
     sync
     cmd=${cmd//ARCHIVE/$set/$archive}
     cmd=${cmd//OUT/$out}

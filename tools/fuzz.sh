@@ -36,11 +36,16 @@ fuzz/make_seeds.sh "$build/seeds" ${ZRK_CORPUS:+"$ZRK_CORPUS"}
 
 # max_len: names and command lines stay short; four header blocks and a flag
 # byte; archives up to 64 KiB leave room for a long-name or pax header.
-targets=(member_path tar_header options tarball zip)
-declare -A max_len=([member_path]=512 [tar_header]=2049 [options]=1024 [tarball]=65536 [zip]=65536)
-declare -A smoke_runs=([member_path]=300000 [tar_header]=200000 [options]=300000 [tarball]=80000
-  [zip]=80000)
-declare -A dict=([member_path]=member_path [tar_header]=tar [options]=options [tarball]=tar [zip]=zip)
+# tarball_disk stages on disk what tarball stages in memory, so it is slower
+# and takes the same inputs, seeds and corpus format.
+targets=(member_path tar_header options tarball tarball_disk zip)
+declare -A max_len=([member_path]=512 [tar_header]=2049 [options]=1024 [tarball]=65536
+  [tarball_disk]=65536 [zip]=65536)
+declare -A smoke_runs=([member_path]=300000 [tar_header]=200000 [options]=300000 [tarball]=300000
+  [tarball_disk]=20000 [zip]=150000)
+declare -A dict=([member_path]=member_path [tar_header]=tar [options]=options [tarball]=tar
+  [tarball_disk]=tar [zip]=zip)
+declare -A seeds=([tarball_disk]=tarball)
 
 # libFuzzer also learns from compared values, pointers among them, so a run
 # repeats itself only without address randomisation.
@@ -67,8 +72,9 @@ run_target() {
   else
     args+=(-max_total_time="$seconds")
   fi
+  local seed_dir=$build/seeds/${seeds[$target]:-$target}
   mkdir -p "$corpus" "$crashes"
-  "${launcher[@]}" "$build/fuzz/${target}_fuzz" "${args[@]}" "$corpus" "$build/seeds/$target" \
+  "${launcher[@]}" "$build/fuzz/${target}_fuzz" "${args[@]}" "$corpus" "$seed_dir" \
     >"$build/logs/$target.log" 2>&1
 }
 

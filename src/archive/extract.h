@@ -5,15 +5,17 @@
 #include <cstdint>
 #include <string_view>
 
+#include "common/exit_codes.h"
 #include "common/messages.h"
 
 namespace zrk {
 
-// 0 extracted, 3 refused, 5 the staging folder could not be written.
+// 0 extracted, 3 refused, 5 the staging folder could not be written: the
+// run's exit code for each.
 using ExtractStatus = std::uint32_t;
-inline constexpr ExtractStatus kExtracted = 0;
-inline constexpr ExtractStatus kRefused = 3;
-inline constexpr ExtractStatus kCannotWrite = 5;
+inline constexpr ExtractStatus kExtracted = kExitApplied;
+inline constexpr ExtractStatus kRefused = kExitArchiveRefused;
+inline constexpr ExtractStatus kCannotWrite = kExitCannotWrite;
 
 // Declared file data may reach this many bytes but not pass it.
 inline constexpr std::uint64_t kExpansionCap = 2147483648ULL;

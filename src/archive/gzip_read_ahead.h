@@ -8,18 +8,21 @@
 #include <condition_variable>
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <mutex>
 #include <string_view>
-#include <thread>
 #include <vector>
+
+#include "common/worker_pool.h"
 
 namespace zrk {
 
 class GzipReadAhead {
  public:
-  // Takes `file` (open, not yet read) and starts inflating it at once.
+  // Takes `file` (open, not yet read) and starts inflating it at once, on a
+  // thread of shared_workers().
   explicit GzipReadAhead(gzFile file);
-  // Stops the thread and closes the file, unless close() did.
+  // Stops the inflating and closes the file, unless close() did.
   ~GzipReadAhead();
   GzipReadAhead(const GzipReadAhead&) = delete;
   GzipReadAhead& operator=(const GzipReadAhead&) = delete;
@@ -35,12 +38,32 @@ class GzipReadAhead {
   // Once next() has come back empty: true when the stream did not end
   // cleanly (damaged data, or cut inside its trailer).
   bool damaged();
-  // Stops the thread and closes the file. Returns gzclose's result.
+  // Stops the inflating and closes the file. Returns gzclose's result.
   int close();
 
  private:
+  // A slot's bytes. They are left uninitialised, and kept for the next
+  // read-ahead when this one ends: allocating and faulting in half a
+  // megabyte for every archive cost more than reading a small one.
+  class Room {
+   public:
+    Room() = default;
+    Room(Room&&) = default;
+    Room& operator=(Room&&) = default;
+    // Hands the bytes on to the next read-ahead.
+    ~Room();
+    // Takes `size` bytes that a read-ahead before left, or new ones.
+    void resize(std::size_t size);
+    char* data() { return bytes_.get(); }
+    const char* data() const { return bytes_.get(); }
+
+   private:
+    std::unique_ptr<char[]> bytes_;
+    std::size_t size_ = 0;
+  };
+
   struct Slot {
-    std::vector<char> data;
+    Room data;
     std::size_t size = 0;
   };
 
@@ -61,7 +84,7 @@ class GzipReadAhead {
   // The reader's place in slot `taken_`.
   std::size_t offset_ = 0;
   bool holding_ = false;
-  std::thread thread_;
+  bool inflating_ = true;  // until inflate() has returned
 };
 
 }  // namespace zrk

@@ -15,18 +15,16 @@ std::filesystem::path staged_path(const std::filesystem::path& staging_path,
   return path;
 }
 
-bool make_folder(const std::filesystem::path& folder) { return !make_folders(folder); }
-
-bool StagingFolders::make_folder(const std::filesystem::path& folder) {
-  if (!zrk::make_folder(folder)) return false;
+bool StagingFolder::make_folder(const std::filesystem::path& folder) {
+  if (make_folders(folder)) return false;
   last_made_ = folder;
   return true;
 }
 
-bool StagingFolders::make_parent_folders(const std::filesystem::path& file) {
+bool StagingFolder::make_parent_folders(const std::filesystem::path& file) {
   std::filesystem::path parent = file.parent_path();
   if (!last_made_.empty() && parent.native() == last_made_.native()) return true;
-  if (!zrk::make_folder(parent)) return false;
+  if (make_folders(parent)) return false;
   last_made_ = std::move(parent);
   return true;
 }

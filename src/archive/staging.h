@@ -19,37 +19,19 @@ namespace zrk {
 std::filesystem::path staged_path(const std::filesystem::path& staging_path,
                                   std::string_view relative_path);
 
-// Creates `folder` and every missing folder above it. True when it is a folder
-// afterwards (an existing folder is success).
-bool make_folder(const std::filesystem::path& folder);
-
-// The folders of one extraction. Archives list a folder's files together and
-// nothing removes a folder while the reader runs, so the folder made last is
-// remembered and not asked for again for the next file in it.
-class StagingFolders {
- public:
-  // make_folder, remembering `folder` when it succeeds.
-  bool make_folder(const std::filesystem::path& folder);
-  // make_parent_folders, with no call to the host when the parent is the
-  // folder made last.
-  bool make_parent_folders(const std::filesystem::path& file);
-
- private:
-  std::filesystem::path last_made_;
-};
-
 // The update run's sink: folders and files on disk, below the staging
 // folder, one staged file open at a time. A staged file's data is on the
 // device once the run's flush_tree of the staging folder returns. Skipped
-// members leave nothing there.
+// members leave nothing there. Archives list a folder's files together and
+// nothing removes a folder while the reader runs, so the folder made last is
+// remembered and not asked for again for the next file in it.
 class StagingFolder final : public StagingSink {
  public:
-  bool make_folder(const std::filesystem::path& folder) override {
-    return folders_.make_folder(folder);
-  }
-  bool make_parent_folders(const std::filesystem::path& file) override {
-    return folders_.make_parent_folders(file);
-  }
+  // make_folders (fs/host_folders.h), remembering `folder` when it succeeds.
+  bool make_folder(const std::filesystem::path& folder) override;
+  // The same for the file's folder, with no call to the host when it is the
+  // folder made last.
+  bool make_parent_folders(const std::filesystem::path& file) override;
   bool open_file(const std::filesystem::path& file, FileKind kind) override {
     return !file_.open(file, WriteStart::kEmpty, AtClose::kForTreeFlush, kind);
   }
@@ -58,7 +40,7 @@ class StagingFolder final : public StagingSink {
   void skip_member(SkippedMember) override {}
 
  private:
-  StagingFolders folders_;
+  std::filesystem::path last_made_;
   WritableFile file_;
 };
 

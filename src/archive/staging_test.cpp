@@ -12,9 +12,9 @@ namespace {
 
 namespace fs = std::filesystem;
 
-// Steps on one StagingFolders object, in order, in a fresh folder holding a
+// Steps on one StagingFolder object, in order, in a fresh folder holding a
 // file "blocker".
-TEST(StagingFolders, RemembersOnlyWhatItMadeAndNeverAPrefix) {
+TEST(StagingFolder, RemembersOnlyWhatItMadeAndNeverAPrefix) {
   enum Op { kParentOf, kFolder };
   struct Step {
     Op op;
@@ -55,7 +55,7 @@ TEST(StagingFolders, RemembersOnlyWhatItMadeAndNeverAPrefix) {
     SCOPED_TRACE(c.name);
     test::TempDir dir;
     test::write_file(dir / "blocker", "b");
-    StagingFolders folders;
+    StagingFolder folders;
     for (const Step& step : c.steps) {
       SCOPED_TRACE(step.path);
       const fs::path path = dir.path() / step.path;

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <memory>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,7 +46,8 @@ struct TarballReader {
   std::filesystem::path staging;
   StagingSink* sink = nullptr;  // borrowed
   Messages* messages = nullptr;
-  std::vector<char> buffer = std::vector<char>(kCopyBufferSize, 0);
+  // Only what was read into it is read back, so nothing zeroes it first.
+  std::unique_ptr<char[]> buffer{new char[kCopyBufferSize]};
   std::uint64_t member_count = 0;
   std::uint64_t expanded_total = 0;
   bool end_seen = false;
@@ -146,11 +148,11 @@ ExtractStatus read_extension(TarballReader& reader, const TarMember& header) {
   // number of blocks.
   const auto size = static_cast<std::size_t>(header.size);
   const auto padded = static_cast<std::size_t>(tar_padded_size(header.size));
-  if (reader.stream->read(reader.buffer.data(), padded) < padded) {
+  if (reader.stream->read(reader.buffer.get(), padded) < padded) {
     return fail(reader, kRefused, "the tarball ends inside " + header.name);
   }
 
-  const std::string_view data(reader.buffer.data(), size);
+  const std::string_view data(reader.buffer.get(), size);
   reader.pending.source = header.type;
   if (header.type == 'x') return apply_pax_records(reader, data);
   reader.pending.has_name = true;

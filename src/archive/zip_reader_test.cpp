@@ -27,11 +27,12 @@ struct Outcome {
 
 Outcome extract(const fs::path& zip, const fs::path& staging) {
   Outcome outcome;
+  const test::TreeShape before = test::tree_shape(staging);
   StagingFolder folder;
   outcome.status = extract_zip(zip, staging, &outcome.lines, folder);
-  test::expect_tally_matches_disk(
-      staging, outcome.status, &outcome.lines,
-      [&](StagingSink& tally, Messages* lines) { return extract_zip(zip, staging, lines, tally); });
+  test::expect_sinks_match_disk(
+      staging, before, outcome.status, &outcome.lines,
+      [&](StagingSink& sink, Messages* lines) { return extract_zip(zip, staging, lines, sink); });
   return outcome;
 }
 

@@ -5,18 +5,11 @@
 #include <string>
 #include <vector>
 
+#include "common/exit_codes.h"
 #include "driver/options.h"
 #include "fs/writable_file.h"
 
 namespace zrk {
-
-// Exit codes of a run.
-inline constexpr int kExitApplied = 0;
-inline constexpr int kExitBadCommandLine = 1;
-inline constexpr int kExitGameStillRunning = 2;
-inline constexpr int kExitArchiveRefused = 3;
-inline constexpr int kExitSwapFailed = 4;
-inline constexpr int kExitCannotWrite = 5;
 
 // Parses the arguments, opens the log in "<install>/.update" and applies the
 // update. Returns the exit code. A bad command line leaves no trace on disk;

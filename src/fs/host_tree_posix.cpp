@@ -19,8 +19,8 @@
 #include <cstdio>
 #include <mutex>
 #include <string>
-#include <thread>
 
+#include "common/worker_pool.h"
 #include "fs/host_tree.h"
 #include "fs/interrupted_posix.h"
 #include "fs/listing_posix.h"
@@ -61,23 +61,18 @@ void remove_folders(FolderRun* run, Crew* crew);
 // and then the thread that made it takes it back.
 class Crew {
  public:
-  ~Crew() {
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      stopping_ = true;
-    }
-    changed_.notify_all();
-    if (helper_.joinable()) helper_.join();
-  }
-
   // Posts `run` for the other thread. False when an offer already waits.
   bool offer(FolderRun* run) {
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (offered_ != nullptr || stopping_) return false;
+      if (offered_ != nullptr) return false;
       offered_ = run;
-      if (!helper_.joinable()) helper_ = std::thread([this] { help(); });
     }
+    // Finds the offer gone when its maker took it back; then it does nothing.
+    helper_.post([this] {
+      std::unique_lock<std::mutex> lock(mutex_);
+      if (offered_ != nullptr) take(lock);
+    });
     changed_.notify_all();
     return true;
   }
@@ -96,19 +91,6 @@ class Crew {
   }
 
  private:
-  void help() {
-    std::unique_lock<std::mutex> lock(mutex_);
-    for (;;) {
-      if (offered_ != nullptr) {
-        take(lock);
-      } else if (stopping_) {
-        return;
-      } else {
-        changed_.wait(lock);
-      }
-    }
-  }
-
   // Runs the waiting offer with the lock released.
   void take(std::unique_lock<std::mutex>& lock) {
     FolderRun* run = offered_;
@@ -123,8 +105,8 @@ class Crew {
   std::mutex mutex_;
   std::condition_variable changed_;
   FolderRun* offered_ = nullptr;
-  bool stopping_ = false;
-  std::thread helper_;
+  // Last, so that the helper ends before the rest goes.
+  WorkerPool helper_{1};
 };
 
 bool remove_at(int folder, const char* name, const stdfs::path& shown, TreeRemoval* result,

@@ -8,12 +8,9 @@
 #include <string_view>
 #include <vector>
 
-namespace zrk {
+#include "common/exit_codes.h"
 
-inline constexpr int kPackOk = 0;
-inline constexpr int kPackBadCommandLine = 2;
-inline constexpr int kPackRefused = 3;
-inline constexpr int kPackCannotReadOrWrite = 5;
+namespace zrk {
 
 struct CheckReport {
   int exit_code = kPackOk;  // 0 apply, 3 refused, 5 could not be read or checked

@@ -5,11 +5,11 @@
 #include <iterator>
 #include <mutex>
 #include <system_error>
-#include <thread>
 
 #include "archive/member_path.h"
 #include "archive/member_path_set.h"
 #include "common/text.h"
+#include "common/worker_pool.h"
 #include "fs/host_folders.h"
 #include "fs/listing.h"
 #include "pack/litter.h"
@@ -259,10 +259,11 @@ BuildScan scan_build_folder(const std::filesystem::path& root, const ScanOptions
   Walk walk(&scan, options);
   walk.add(list_folder(root, std::string(kTopFolder), true, options));
   {
-    std::vector<std::thread> helpers;
-    for (int i = 1; i < kScanThreads; ++i) helpers.emplace_back([&walk] { walk.work(); });
+    // This thread's work() returns once the whole walk is done, so a helper
+    // that never started has nothing to do.
+    WorkerPool helpers(kScanThreads - 1);
+    for (int i = 1; i < kScanThreads; ++i) helpers.post([&walk] { walk.work(); });
     walk.work();
-    for (std::thread& helper : helpers) helper.join();
   }
   if (!scan.read_error.empty()) return scan;
 

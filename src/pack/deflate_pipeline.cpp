@@ -22,8 +22,9 @@ constexpr std::size_t kBatchSlack = 64u << 10;
 // Room a chunk of `input` bytes may need, whatever its flush.
 std::size_t chunk_room(std::size_t input) { return RawDeflate::bound(input); }
 
-// Raw deflate work area and read buffer reused for every chunk a thread
-// compresses.
+}  // namespace
+
+// Raw deflate work area and read buffer reused for every chunk of a batch.
 class ChunkDeflater {
  public:
   explicit ChunkDeflater(int level)
@@ -76,41 +77,34 @@ class ChunkDeflater {
   std::unique_ptr<char[]> buffer_;
 };
 
-}  // namespace
-
 DeflatePipeline::DeflatePipeline(const BuildTree& tree, int level, unsigned jobs,
                                  std::size_t chunk_input)
     : tree_(tree),
       level_(level),
       chunk_input_(chunk_input),
-      room_(chunk_room(chunk_input) + kBatchSlack) {
+      room_(chunk_room(chunk_input) + kBatchSlack),
+      pool_(jobs) {
   skip_folders();
   jobs = std::max(jobs, 1u);
   for (unsigned i = 0; i <= jobs; ++i) {
     batches_.push_back(std::make_unique<Batch>());
     batches_.back()->output.reset(new char[room_]);
-    free_.push_back(batches_.back().get());
+    batches_.back()->deflater = std::make_unique<ChunkDeflater>(level_);
   }
-  for (unsigned i = 0; i < jobs; ++i) threads_.emplace_back([this] { work(); });
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& batch : batches_) start(batch.get());
 }
 
-DeflatePipeline::~DeflatePipeline() {
-  {
-    std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
-  }
-  work_ready_.notify_all();
-  for (std::thread& thread : threads_) thread.join();
-}
+// The pool, the last member, goes first: its threads end before the batches.
+DeflatePipeline::~DeflatePipeline() = default;
 
-// Moves the next chunk's start past folders. Called with the lock held, or
-// before the threads start.
+// Moves the next chunk's start past folders.
 void DeflatePipeline::skip_folders() {
   while (next_entry_ < tree_.entries.size() && tree_.entries[next_entry_].folder) ++next_entry_;
 }
 
 // Puts the chunks that come next into `batch`: at least one, then as many
-// as its input and room allow. Called with the lock held.
+// as its input and room allow.
 void DeflatePipeline::fill(Batch* batch) {
   batch->chunks.clear();
   batch->done = false;
@@ -138,34 +132,25 @@ void DeflatePipeline::fill(Batch* batch) {
   }
 }
 
-// Hands the next batch to the calling thread once one is free; null when
-// stopping or when every chunk is handed out.
-DeflatePipeline::Batch* DeflatePipeline::next_job() {
-  std::unique_lock<std::mutex> lock(mutex_);
-  work_ready_.wait(
-      lock, [this] { return stopping_ || next_entry_ == tree_.entries.size() || !free_.empty(); });
-  if (stopping_ || next_entry_ == tree_.entries.size()) return nullptr;
-  Batch* batch = free_.back();
-  free_.pop_back();
+// Called with the lock held.
+void DeflatePipeline::start(Batch* batch) {
+  if (next_entry_ == tree_.entries.size()) return;
   fill(batch);
   queue_.push_back(batch);
-  return batch;
+  pool_.post([this, batch] { deflate(batch); });
 }
 
-void DeflatePipeline::work() {
-  ChunkDeflater deflater(level_);
-  while (Batch* batch = next_job()) {
-    char* out = batch->output.get();
-    for (DeflateChunk& chunk : batch->chunks) {
-      deflater.run(tree_.source(tree_.entries[chunk.entry]), chunk, out);
-      out += chunk_room(chunk.input);
-    }
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      batch->done = true;
-    }
-    batch_done_.notify_all();
+void DeflatePipeline::deflate(Batch* batch) {
+  char* out = batch->output.get();
+  for (DeflateChunk& chunk : batch->chunks) {
+    batch->deflater->run(tree_.source(tree_.entries[chunk.entry]), chunk, out);
+    out += chunk_room(chunk.input);
   }
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    batch->done = true;
+  }
+  batch_done_.notify_all();
 }
 
 const DeflateChunk* DeflatePipeline::next() {
@@ -174,12 +159,10 @@ const DeflateChunk* DeflatePipeline::next() {
   }
   {
     std::unique_lock<std::mutex> lock(mutex_);
-    if (reading_ != nullptr) free_.push_back(reading_);
+    if (reading_ != nullptr) start(reading_);
     reading_ = nullptr;
-    work_ready_.notify_one();
-    batch_done_.wait(lock, [this] {
-      return queue_.empty() ? next_entry_ == tree_.entries.size() : queue_.front()->done;
-    });
+    // Every batch not being read is posted while chunks are left.
+    batch_done_.wait(lock, [this] { return queue_.empty() || queue_.front()->done; });
     if (queue_.empty()) return nullptr;
     reading_ = queue_.front();
     queue_.pop_front();

@@ -12,9 +12,9 @@
 #include <memory>
 #include <mutex>
 #include <string>
-#include <thread>
 #include <vector>
 
+#include "common/worker_pool.h"
 #include "pack/build_tree.h"
 
 namespace zrk {
@@ -34,6 +34,8 @@ struct DeflateChunk {
   std::uint32_t crc = 0;   // CRC-32 of the input
   std::string error_line;  // "cannot read " + path + ": " + why; no data then
 };
+
+class ChunkDeflater;
 
 class DeflatePipeline {
  public:
@@ -57,13 +59,16 @@ class DeflatePipeline {
   struct Batch {
     std::vector<DeflateChunk> chunks;
     std::unique_ptr<char[]> output;  // `room_` bytes
-    bool done = false;
+    std::unique_ptr<ChunkDeflater> deflater;
+    bool done = false;  // under the lock
   };
 
   void skip_folders();
   void fill(Batch* batch);
-  Batch* next_job();
-  void work();
+  // Fills `batch` with the chunks that come next and posts it, unless every
+  // chunk is handed out.
+  void start(Batch* batch);
+  void deflate(Batch* batch);
 
   const BuildTree& tree_;
   int level_;
@@ -74,14 +79,12 @@ class DeflatePipeline {
   std::size_t reading_at_ = 0;
 
   std::mutex mutex_;
-  std::condition_variable work_ready_;
   std::condition_variable batch_done_;
-  std::vector<Batch*> free_;
-  std::deque<Batch*> queue_;    // handed to threads, oldest first
+  std::deque<Batch*> queue_;    // posted, oldest first
   std::size_t next_entry_ = 0;  // where the next chunk starts
   std::uint64_t next_offset_ = 0;
-  bool stopping_ = false;
-  std::vector<std::thread> threads_;
+  // Last, so that its threads end before the batches go.
+  WorkerPool pool_;
 };
 
 }  // namespace zrk

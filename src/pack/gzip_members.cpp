@@ -56,49 +56,31 @@ std::size_t GzipMemberCompressor::compress(const char* input, std::size_t size, 
 
 GzipMemberWriter::GzipMemberWriter(WritableFile* out, int level, unsigned jobs,
                                    std::size_t member_input)
-    : out_(out), level_(level), member_input_(member_input) {
+    : out_(out), level_(level), member_input_(member_input), pool_(jobs) {
   if (jobs < 1) jobs = 1;
   const std::size_t room = GzipMemberCompressor::bound(member_input_);
   for (unsigned i = 0; i <= jobs; ++i) {
-    members_.push_back(std::make_unique<Member>());
+    members_.push_back(std::make_unique<Member>(level_));
     members_.back()->input.reserve(member_input_);
     members_.back()->output.reset(new char[room]);
     free_.push_back(members_.back().get());
   }
   filling_ = free_.back();
   free_.pop_back();
-  for (unsigned i = 0; i < jobs; ++i) threads_.emplace_back([this] { work(); });
 }
 
-GzipMemberWriter::~GzipMemberWriter() {
+// The pool, the last member, goes first: its threads end before the members.
+GzipMemberWriter::~GzipMemberWriter() = default;
+
+void GzipMemberWriter::compress(Member* member) {
+  const std::size_t size =
+      member->compressor.compress(member->input.data(), member->input.size(), member->output.get());
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    stopping_ = true;
+    member->output_size = size;
+    member->done = true;
   }
-  work_ready_.notify_all();
-  for (std::thread& thread : threads_) thread.join();
-}
-
-void GzipMemberWriter::work() {
-  GzipMemberCompressor compressor(level_);
-  for (;;) {
-    Member* member = nullptr;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      work_ready_.wait(lock, [this] { return stopping_ || !todo_.empty(); });
-      if (stopping_) return;
-      member = todo_.front();
-      todo_.pop_front();
-    }
-    const std::size_t size =
-        compressor.compress(member->input.data(), member->input.size(), member->output.get());
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      member->output_size = size;
-      member->done = true;
-    }
-    member_done_.notify_all();
-  }
+  member_done_.notify_all();
 }
 
 // Waits for the oldest member, writes it and frees its buffers.
@@ -124,9 +106,9 @@ void GzipMemberWriter::submit() {
   {
     std::lock_guard<std::mutex> lock(mutex_);
     queue_.push_back(filling_);
-    todo_.push_back(filling_);
   }
-  work_ready_.notify_one();
+  Member* member = filling_;
+  pool_.post([this, member] { compress(member); });
   if (free_.empty()) write_oldest();
   filling_ = free_.back();
   free_.pop_back();

@@ -12,9 +12,9 @@
 #include <mutex>
 #include <string>
 #include <system_error>
-#include <thread>
 #include <vector>
 
+#include "common/worker_pool.h"
 #include "fs/writable_file.h"
 #include "pack/raw_deflate.h"
 
@@ -26,10 +26,29 @@ namespace zrk {
 // for any archive past a few megabytes.
 inline constexpr std::size_t kGzipMemberInput = 4u << 20;
 
+// Deflate work area reused for every member compressed into one buffer.
+class GzipMemberCompressor {
+ public:
+  explicit GzipMemberCompressor(int level) : deflate_(level), level_(level) {}
+
+  // Room one member of `input_size` bytes needs in the output.
+  static std::size_t bound(std::size_t input_size);
+  // Writes one whole gzip member for `size` bytes at `input` into `output`
+  // (at least bound() bytes): a header with no name and time 0, raw
+  // deflate, then the CRC-32 and length. Returns its length, or 0 when zlib
+  // fails.
+  std::size_t compress(const char* input, std::size_t size, char* output);
+
+ private:
+  RawDeflate deflate_;
+  int level_;
+};
+
 class GzipMemberWriter {
  public:
   // Writes to `out` (open, borrowed) at deflate `level` on `jobs` threads
-  // (at least 1). Holds `jobs` + 1 members' buffers, made once: one filling,
+  // (at least 1). Holds `jobs` + 1 members' buffers and deflate work areas,
+  // made once: one filling,
   // the others compressing or waiting to be written.
   GzipMemberWriter(WritableFile* out, int level, unsigned jobs,
                    std::size_t member_input = kGzipMemberInput);
@@ -49,17 +68,19 @@ class GzipMemberWriter {
 
  private:
   struct Member {
+    explicit Member(int level) : compressor(level) {}
     std::string input;  // capacity: the member input size
     // The deflate bound and the frame, left uninitialised: only the pages
     // that the compressed member reaches are ever touched.
     std::unique_ptr<char[]> output;
+    GzipMemberCompressor compressor;
     std::size_t output_size = 0;
-    bool done = false;
+    bool done = false;  // under the lock
   };
 
   void submit();
   void write_oldest();
-  void work();
+  void compress(Member* member);
 
   WritableFile* out_;
   int level_;
@@ -72,30 +93,10 @@ class GzipMemberWriter {
   std::vector<Member*> free_;
 
   std::mutex mutex_;
-  std::condition_variable work_ready_;
   std::condition_variable member_done_;
   std::deque<Member*> queue_;  // submitted, oldest first
-  std::deque<Member*> todo_;   // submitted, not yet taken by a thread
-  bool stopping_ = false;
-  std::vector<std::thread> threads_;
-};
-
-// Deflate work area reused for every member a thread compresses.
-class GzipMemberCompressor {
- public:
-  explicit GzipMemberCompressor(int level) : deflate_(level), level_(level) {}
-
-  // Room one member of `input_size` bytes needs in the output.
-  static std::size_t bound(std::size_t input_size);
-  // Writes one whole gzip member for `size` bytes at `input` into `output`
-  // (at least bound() bytes): a header with no name and time 0, raw
-  // deflate, then the CRC-32 and length. Returns its length, or 0 when zlib
-  // fails.
-  std::size_t compress(const char* input, std::size_t size, char* output);
-
- private:
-  RawDeflate deflate_;
-  int level_;
+  // Last, so that its threads end before the members go.
+  WorkerPool pool_;
 };
 
 }  // namespace zrk

@@ -10,6 +10,7 @@
 #include "archive/readers.h"
 #include "archive/staging.h"
 #include "pack/staged_tally.h"
+#include "support/memory_staging.h"
 #include "support/test_support.h"
 
 namespace zrk::test {
@@ -125,17 +126,75 @@ ExtractStatus TarballBench::extract(const std::string& bytes, Messages* lines,
 }
 
 ExtractStatus TarballBench::extract_file(const std::filesystem::path& archive, Messages* lines) {
+  const TreeShape before = tree_shape(staging_);
   StagingFolder folder;
   const ExtractStatus status = extract_tarball(archive, staging_, lines, folder);
-  expect_tally_matches_disk(staging_, status, lines, [&](StagingSink& tally, Messages* again) {
-    return extract_tarball(archive, staging_, again, tally);
+  expect_sinks_match_disk(staging_, before, status, lines, [&](StagingSink& sink, Messages* again) {
+    return extract_tarball(archive, staging_, again, sink);
   });
   return status;
 }
 
-void expect_tally_matches_disk(
-    const std::filesystem::path& staging, ExtractStatus status, const Messages* lines,
+TreeShape tree_shape(const std::filesystem::path& root) {
+  TreeShape shape;
+  std::error_code ec;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, ec);
+       it != std::filesystem::recursive_directory_iterator(); ++it) {
+    const std::string key = it->path().lexically_relative(root).generic_u8string();
+    if (it->is_symlink()) {
+      shape[key] = "link";
+    } else if (it->is_directory()) {
+      shape[key] = "dir";
+    } else {
+      shape[key] = std::to_string(it->file_size());
+    }
+  }
+  return shape;
+}
+
+namespace {
+
+TreeShape shape_of_memory(const MemoryStaging& memory) {
+  TreeShape shape;
+  for (const auto& [path, entry] : memory.staged()) {
+    shape[path] = entry.folder ? "dir" : std::to_string(entry.length);
+  }
+  return shape;
+}
+
+void expect_memory_matches_disk(
+    const std::filesystem::path& staging, const TreeShape& before, const TreeShape& after,
+    ExtractStatus status, const Messages* lines,
     const std::function<ExtractStatus(StagingSink&, Messages*)>& extract) {
+  MemoryStaging memory(staging);
+  // The sink's own calls lay out the tree the disk started with.
+  for (const auto& [path, entry] : before) {
+    if (entry == "link") return;
+    const std::filesystem::path at = staged_path(staging, path);
+    if (entry == "dir") {
+      ASSERT_TRUE(memory.make_folder(at)) << path;
+      continue;
+    }
+    ASSERT_TRUE(memory.open_file(at, FileKind::kData)) << path;
+    ASSERT_TRUE(memory.write_file(nullptr, std::stoull(entry)));
+    ASSERT_TRUE(memory.close_file());
+  }
+  Messages memory_lines;
+  EXPECT_EQ(extract(memory, &memory_lines), status) << "in memory";
+  if (lines != nullptr) {
+    EXPECT_EQ(memory_lines, *lines) << "in memory";
+  }
+  EXPECT_EQ(memory.breach(), "");
+  EXPECT_EQ(shape_of_memory(memory), after) << "in memory";
+}
+
+}  // namespace
+
+void expect_sinks_match_disk(const std::filesystem::path& staging, const TreeShape& before,
+                             ExtractStatus status, const Messages* lines,
+                             const std::function<ExtractStatus(StagingSink&, Messages*)>& extract) {
+  const TreeShape after = tree_shape(staging);
+  expect_memory_matches_disk(staging, before, after, status, lines, extract);
   if (status == kCannotWrite) return;
   StagedTally tally(staging);
   Messages tally_lines;
@@ -151,16 +210,14 @@ void expect_tally_matches_disk(
     EXPECT_EQ(tally_lines[i].rfind("skipped " + tally.skipped[i] + " (", 0), 0u) << tally_lines[i];
   }
   // The tally keeps counts and the top-level names; the disk must agree.
-  std::uint64_t entries = 0;
   std::uint64_t bytes = 0;
   std::map<std::string, bool> top;
-  for (const auto& [path, entry] : snapshot_tree(staging)) {
-    ++entries;
+  for (const auto& [path, entry] : after) {
     const bool is_file = entry != "dir";
-    if (is_file) bytes += entry.size() - std::string("file:").size();
+    if (is_file && entry != "link") bytes += std::stoull(entry);
     if (path.find('/') == std::string::npos) top[path] = is_file;
   }
-  EXPECT_EQ(tally.folders.size() + tally.files.size(), entries) << "with a tally";
+  EXPECT_EQ(tally.folders.size() + tally.files.size(), after.size()) << "with a tally";
   EXPECT_EQ(tally.files.total_length(), bytes) << "with a tally";
   EXPECT_EQ(tally.top, top) << "with a tally";
 }

@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -47,18 +48,27 @@ std::string gzip_bytes(std::string_view data, int level = 6);
 std::string inflate_bytes(std::string_view data, int window_bits);
 std::string gunzip_bytes(std::string_view data);
 
-// A check's extraction keeps in memory what the disk would hold. After an
-// extraction into `staging` that could write (any status but kCannotWrite),
-// runs `extract` again into zrk-pack's tally and expects the same status,
-// the same lines, the same folders and file lengths, and a skipped member
-// for each note.
-void expect_tally_matches_disk(
-    const std::filesystem::path& staging, ExtractStatus status, const Messages* lines,
-    const std::function<ExtractStatus(StagingSink&, Messages*)>& extract);
+// What stands below `root`, by relative path (UTF-8, "/" between names):
+// "dir", "link", or a file's length in decimal. Empty when `root` is missing.
+using TreeShape = std::map<std::string, std::string>;
+TreeShape tree_shape(const std::filesystem::path& root);
+
+// A check's extraction and the fuzz targets keep in memory what the disk
+// would hold. After an extraction into `staging`, whose tree_shape was
+// `before` when it began, runs `extract` again into a MemoryStaging that
+// starts with the same tree and expects the same status, the same lines and
+// the same tree after, unless a link in `before` leads the disk elsewhere.
+// When the extraction could write (any status but kCannotWrite), runs it into
+// zrk-pack's tally too and expects the same status and lines, the same
+// number of entries and bytes, the same top-level names, and a skipped
+// member for each note.
+void expect_sinks_match_disk(const std::filesystem::path& staging, const TreeShape& before,
+                             ExtractStatus status, const Messages* lines,
+                             const std::function<ExtractStatus(StagingSink&, Messages*)>& extract);
 
 // A temporary folder with an empty "staging" folder, into which archives
-// written beside it are extracted by the tarball reader, and again into a
-// tally, which must agree (expect_tally_matches_disk).
+// written beside it are extracted by the tarball reader, and again into
+// memory, which must agree (expect_sinks_match_disk).
 class TarballBench {
  public:
   TarballBench();
