@@ -147,12 +147,19 @@ std::vector<PayloadItem> filter_payload(ZrkUpdFs& fs, const SwapFolders& folders
   return items;
 }
 
+// Whether a payload item stands in the backup, or may.
+bool holds_payload_item(ZrkUpdFs& fs, const std::string& backup) {
+  return std::any_of(kShippedPayload.begin(), kShippedPayload.end(), [&](const char* name) {
+    return fs.exists(join_path(backup, name)) != Presence::kAbsent;
+  });
+}
+
 // Whatever an earlier run left in the backup folder is discarded first. Where
-// a mark is kept, a backup that cannot be emptied stops the swap: a mark set
-// beside forms that a finished update left behind would have a later run put
-// them back.
+// a mark is kept, a payload item that cannot be removed from the backup stops
+// the swap: a mark set beside forms that a finished update left behind would
+// have a later run put them back.
 bool prepare_backup(ZrkUpdFs& fs, const std::string& backup, bool marked, Messages* messages) {
-  if (!fs.remove_all(backup) && marked) {
+  if (!fs.remove_all(backup) && marked && holds_payload_item(fs, backup)) {
     add_message(messages, "cannot clear " + backup);
     return false;
   }

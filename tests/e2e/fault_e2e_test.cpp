@@ -182,7 +182,7 @@ class ObstacleEndToEnd : public FaultEndToEnd, public ::testing::WithParamInterf
   }
   Lines applied() const { return {"zrk-update: update applied, starting " + relaunch().string()}; }
   Lines backup_failed() const {
-    return {"cannot clear " + backup_text(),
+    return {"cannot create " + backup_text(),
             "zrk-update: the swap failed at  and the rollback is complete"};
   }
   Lines marker_failed() const {

@@ -182,10 +182,12 @@ const RefusedRow kRefusedRows[] = {
       "refused Z-Ravelkin/typefaces/back\\slash: member path has a backslash"}},
     {"the folder above the game's",
      [](const fs::path& b) {
-       const fs::path inner = b.string() + "-inner";
-       fs::rename(b, inner);
-       fs::create_directory(b);
-       fs::rename(inner, b / "Z-Ravelkin");
+       // The build folder may be a mount point, which cannot move itself.
+       const fs::path inner = b / "Z-Ravelkin";
+       fs::create_directory(inner);
+       for (const fs::directory_entry& entry : fs::directory_iterator(b)) {
+         if (entry.path() != inner) fs::rename(entry.path(), inner / entry.path().filename());
+       }
      },
      {"the build folder holds no regular file Z-Ravelkin.exe (did you mean {build}/Z-Ravelkin?)"},
      {"", ""},
