@@ -7,18 +7,14 @@
 #include <cstdio>
 
 #include "fs/archive_open.h"
+#include "fs/interrupted_posix.h"
 
 namespace zrk {
 
 namespace {
 
-// A signal that arrives while a slow device answers interrupts the open;
-// nothing was opened then, so it is asked again.
 int open_for_reading(const std::filesystem::path& path) {
-  for (;;) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd >= 0 || errno != EINTR) return fd;
-  }
+  return again_if_interrupted([&] { return ::open(path.c_str(), O_RDONLY | O_CLOEXEC); });
 }
 
 }  // namespace

@@ -23,13 +23,11 @@ std::error_code InputFile::open(const std::filesystem::path& path) {
 
 std::int64_t InputFile::read_at(std::uint64_t offset, char* data, std::size_t size) {
   if (handle_ < 0) return -1;
-  for (;;) {
-    const ssize_t got = ::pread(static_cast<int>(handle_), data, size, static_cast<off_t>(offset));
-    if (got >= 0) return got;
-    if (errno == EINTR) continue;
-    error_ = std::error_code(errno, std::generic_category());
-    return -1;
-  }
+  const ssize_t got = again_if_interrupted(
+      [&] { return ::pread(static_cast<int>(handle_), data, size, static_cast<off_t>(offset)); });
+  if (got >= 0) return got;
+  error_ = std::error_code(errno, std::generic_category());
+  return -1;
 }
 
 std::error_code InputFile::size(std::uint64_t* bytes) {

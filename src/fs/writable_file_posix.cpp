@@ -32,9 +32,10 @@ std::error_code not_open() { return std::make_error_code(std::errc::bad_file_des
 std::error_code put_all(int fd, const char* data, std::size_t size, const std::uint64_t* offset) {
   std::uint64_t at = offset != nullptr ? *offset : 0;
   while (size > 0) {
-    const ssize_t written = offset != nullptr ? ::pwrite(fd, data, size, static_cast<off_t>(at))
-                                              : ::write(fd, data, size);
-    if (written < 0 && errno == EINTR) continue;
+    const ssize_t written = again_if_interrupted([&] {
+      return offset != nullptr ? ::pwrite(fd, data, size, static_cast<off_t>(at))
+                               : ::write(fd, data, size);
+    });
     if (written < 0) return last_error();
     if (written == 0) return std::make_error_code(std::errc::no_space_on_device);
     data += written;

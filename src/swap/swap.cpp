@@ -1,6 +1,7 @@
 #include "swap/swap.h"
 
 #include <algorithm>
+#include <optional>
 
 #include "common/text.h"
 #include "swap/payload.h"
@@ -32,6 +33,26 @@ void fail_at(const std::string& name, SwapOutcome* outcome, Messages* messages) 
   add_message(messages, "swap failed at " + name + ", undoing the completed moves");
 }
 
+// What an earlier run left of one payload item in the backup, and what stands
+// at its place in the install folder: kCannotTell where either status cannot
+// be read.
+struct Leftover {
+  std::string saved;
+  std::string installed;
+  Presence in_place;
+};
+
+// Nothing when the backup surely holds nothing of `name`.
+std::optional<Leftover> leftover_of(ZrkUpdFs& fs, const SwapFolders& folders,
+                                    const std::string& name) {
+  Leftover left{join_path(folders.backup, name), join_path(folders.install, name),
+                Presence::kCannotTell};
+  const Presence in_backup = fs.exists(left.saved);
+  if (in_backup == Presence::kAbsent) return std::nullopt;
+  if (in_backup == Presence::kPresent) left.in_place = fs.exists(left.installed);
+  return left;
+}
+
 // An item that an interrupted run moved into the backup, and whose place in
 // the install folder is still empty, goes back before the backup is cleared;
 // the backup only ever holds payload items. One that cannot go back, or whose
@@ -41,18 +62,13 @@ bool restore_vacant_items(ZrkUpdFs& fs, const SwapFolders& folders, SwapOutcome*
                           Messages* messages) {
   if (fs.exists(folders.backup) == Presence::kAbsent) return true;
   for (const std::string name : kShippedPayload) {
-    const std::string saved = join_path(folders.backup, name);
-    const std::string installed = join_path(folders.install, name);
-    const Presence in_backup = fs.exists(saved);
-    if (in_backup == Presence::kAbsent) continue;
-    const Presence in_place =
-        in_backup == Presence::kPresent ? fs.exists(installed) : Presence::kCannotTell;
-    if (in_place == Presence::kPresent) continue;
-    if (in_place == Presence::kCannotTell) {
+    const std::optional<Leftover> left = leftover_of(fs, folders, name);
+    if (!left || left->in_place == Presence::kPresent) continue;
+    if (left->in_place == Presence::kCannotTell) {
       fail_at(name, outcome, messages);
       return false;
     }
-    if (!fs.rename(saved, installed)) {
+    if (!fs.rename(left->saved, left->installed)) {
       outcome->status = kSwapFailed;
       outcome->failed_at = name;
       add_message(messages, "could not restore " + name + " from the backup");
@@ -68,12 +84,11 @@ bool restore_vacant_items(ZrkUpdFs& fs, const SwapFolders& folders, SwapOutcome*
 // program never leaves its place. False, with its line, when it did not.
 bool put_back_old_form(ZrkUpdFs& fs, const SwapFolders& folders, const std::string& name,
                        Messages* messages) {
-  const std::string saved = join_path(folders.backup, name);
-  const std::string installed = join_path(folders.install, name);
-  const Presence in_backup = fs.exists(saved);
-  if (in_backup == Presence::kAbsent) return true;
-  const Presence in_place =
-      in_backup == Presence::kPresent ? fs.exists(installed) : Presence::kCannotTell;
+  const std::optional<Leftover> left = leftover_of(fs, folders, name);
+  if (!left) return true;
+  const std::string& saved = left->saved;
+  const std::string& installed = left->installed;
+  const Presence in_place = left->in_place;
   if (in_place == Presence::kCannotTell) {
     add_message(messages, "could not restore " + name + " from the backup");
     return false;
