@@ -23,6 +23,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "e2e/payload_fixture.h"
