@@ -2,8 +2,8 @@
 # Builds the libFuzzer targets with clang in build-fuzz and runs every one.
 #   tools/fuzz.sh [SECONDS]  each target for SECONDS (default 60), growing the
 #                            corpus kept in build-fuzz/corpus
-#   tools/fuzz.sh --ci       each target for 45 seconds from the seeds alone,
-#                            two at a time (about 2.5 minutes on 2 cores, plus
+#   tools/fuzz.sh --ci       each target for 25 seconds from the seeds alone,
+#                            two at a time (about 75 seconds on 2 cores, plus
 #                            the first build); what the test command runs
 #   tools/fuzz.sh --smoke    each target for a fixed number of runs with seed 1
 #                            from the seeds alone (about a minute on 2 cores,
@@ -18,7 +18,7 @@ smoke=false
 fresh=false
 case "${1:-}" in
   --smoke) smoke=true ;;
-  --ci) seconds=45 fresh=true ;;
+  --ci) seconds=25 fresh=true ;;
   '') ;;
   *[!0-9]*) echo "usage: tools/fuzz.sh [SECONDS | --ci | --smoke]" >&2; exit 2 ;;
   *) seconds=$1 ;;

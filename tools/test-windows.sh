@@ -138,10 +138,12 @@ echo "== Windows unit tests under Wine =="
 tools/wine-run.sh --up
 trap 'tools/wine-run.sh --down' EXIT
 
-# The Linux side of the comparison: the normal build's programs, and the
-# stand-in game built for Linux.
-[ -f build/build.ninja ] || cmake -S . -B build -G Ninja
-cmake --build build --target zrk-update zrk-pack
+# The Linux side of the comparison: the programs of the normal build, or of
+# the one ZRK_LINUX_BUILD names (the test command's plain build, which then
+# needs no second build), and the stand-in game built for Linux.
+linux=${ZRK_LINUX_BUILD:-build}
+[ -f "$linux/build.ninja" ] || cmake -S . -B "$linux" -G Ninja
+cmake --build "$linux" --target zrk-update zrk-pack
 mkdir -p "$out/linux-tools"
 cc -O2 -Wall -Wextra -Wpedantic -o "$out/linux-tools/record_start" tests/tools/record_start.c
 
@@ -154,7 +156,7 @@ mkdir -p "$pack_work/build/typefaces/Ünïcødé" "$pack_work/build/asset-rules/
 printf 'game' >"$pack_work/build/Z-Ravelkin.exe"
 printf 'glyphs' >"$pack_work/build/typefaces/Ünïcødé/字体.ttf"
 for archive in u.tar.gz u.zip; do
-  build/zrk-pack create --quiet "$pack_work/build" "$pack_work/linux-$archive" >/dev/null
+  "$linux/zrk-pack" create --quiet "$pack_work/build" "$pack_work/linux-$archive" >/dev/null
   tools/wine-run.sh "$exe" create --quiet "Z:$pack_work/build" "Z:$pack_work/windows-$archive" \
     </dev/null >/dev/null 2>&1 || status=$?
   cmp "$pack_work/linux-$archive" "$pack_work/windows-$archive" || status=1
@@ -166,7 +168,7 @@ done
 echo "== the same cases on Linux and on Windows =="
 
 python3 tests/tools/cross_host.py \
-  --linux build/zrk-update --windows "$out/zrk-update.exe" \
+  --linux "$linux/zrk-update" --windows "$out/zrk-update.exe" \
   --linux-game "$out/linux-tools/record_start" --windows-game "$out/record-start.exe" \
   --wine tools/wine-run.sh --work "$out/cross" || status=$?
 
@@ -175,14 +177,14 @@ echo "== the release bundles, made twice =="
 # that check, the two programs, the README, the licence and the notices, and
 # one version in the names, in what zrk-pack --version says and in the .exe
 # files' version records.
-version=$(build/zrk-pack --version)
+version=$("$linux/zrk-pack" --version)
 version=${version#zrk-pack }
 bundles=$out/bundles
 rm -rf "$bundles"
 for round in 1 2; do
-  tools/bundle.sh --reuse build "$out" "$bundles/$round" >/dev/null || status=1
+  tools/bundle.sh --reuse "$linux" "$out" "$bundles/$round" >/dev/null || status=1
   # Programs built again from the same sources have other times.
-  touch -d '+1 hour' build/zrk-update build/zrk-pack "$out/zrk-update.exe" "$out/zrk-pack.exe"
+  touch -d '+1 hour' "$linux/zrk-update" "$linux/zrk-pack" "$out/zrk-update.exe" "$out/zrk-pack.exe"
 done
 for row in "linux-x86_64:zrk-pack zrk-update" "windows-x64:zrk-pack.exe zrk-update.exe"; do
   zip=zrk-update-$version-${row%%:*}.zip

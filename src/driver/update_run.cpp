@@ -100,7 +100,7 @@ void log_start_error(WritableFile* log, std::error_code ec, const std::string& i
 }  // namespace
 
 int apply_update(const UpdateOptions& options, const std::filesystem::path& update_dir,
-                 WritableFile* log) {
+                 WritableFile* log, ZrkUpdFs* fs) {
   const std::string install = to_utf8(options.install);
   const std::string archive = to_utf8(options.archive);
   const std::string relaunch = to_utf8(options.relaunch);
@@ -161,10 +161,9 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
   }
   log_line(log, "zrk-update: swapping %zu staged item(s)", staged_names.size());
 
-  const std::unique_ptr<ZrkUpdFs> fs = make_host_fs();
   messages.clear();
   SwapOutcome outcome;
-  swap_payload(&outcome, fs.get(), install_at, staging.at, backup.at, staged_names, &messages,
+  swap_payload(&outcome, fs, install_at, staging.at, backup.at, staged_names, &messages,
                mark.at);
   log_messages(log, messages);
   if (outcome.status != kSwapOk) {
@@ -208,7 +207,7 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
   return kExitCannotWrite;
 }
 
-int run_update(const std::vector<std::string>& args) {
+int run_update(const std::vector<std::string>& args, std::chrono::milliseconds move_retry_delay) {
   // A bad command line leaves no trace, so its text has nowhere to go.
   UpdateOptions options;
   if (!parse_options(args, &options, nullptr)) return kExitBadCommandLine;
@@ -222,7 +221,8 @@ int run_update(const std::vector<std::string>& args) {
   // A stage that raises (a failed text conversion, memory exhaustion) ends the
   // run here: no later stage runs, and the log says why.
   try {
-    return apply_update(options, update_dir, &log);
+    const std::unique_ptr<ZrkUpdFs> fs = make_host_fs(move_retry_delay);
+    return apply_update(options, update_dir, &log, fs.get());
   } catch (const std::exception& e) {
     log_line(&log, "zrk-update: the run stopped on an unexpected error: %s", e.what());
   } catch (...) {

@@ -78,12 +78,10 @@ class ZrkUpdFs {
 };
 
 // How often, and how far apart, a move, link, replace or removal is tried. The
-// build of the updater that the tests run pauses less.
+// build of the updater that the tests run hands a shorter pause to
+// run_update.
 inline constexpr int kMoveAttempts = 20;
-#ifndef ZRK_MOVE_RETRY_DELAY_MS
-#define ZRK_MOVE_RETRY_DELAY_MS 250
-#endif
-inline constexpr std::chrono::milliseconds kMoveRetryDelay{ZRK_MOVE_RETRY_DELAY_MS};
+inline constexpr std::chrono::milliseconds kMoveRetryDelay{250};
 
 // Returns the host's file system, pausing `retry_delay` between attempts.
 // Paths that are not valid UTF-8 raise std::system_error from every operation

@@ -23,6 +23,11 @@ std::vector<std::string> within(int seconds) {
   return {"timeout", "-s", "KILL", std::to_string(seconds)};
 }
 
+// The words that have the test build pause `milliseconds` between attempts.
+std::vector<std::string> pausing(int milliseconds) {
+  return {"env", "ZRK_TEST_MOVE_RETRY_DELAY_MS=" + std::to_string(milliseconds)};
+}
+
 class LinuxGame final : public RunningGame {
  public:
   explicit LinuxGame(int milliseconds)
@@ -71,6 +76,12 @@ class LinuxHost final : public UpdaterHost {
   int run(const std::vector<std::string>& args) const override { return run_updater(args); }
   int run_shipped(const std::vector<std::string>& args) const override {
     std::vector<std::string> command{ZRK_SHIPPED_UPDATE_BINARY};
+    command.insert(command.end(), args.begin(), args.end());
+    return run_command(command);
+  }
+  int run_pausing(const std::vector<std::string>& args, int milliseconds) const override {
+    std::vector<std::string> command = pausing(milliseconds);
+    command.push_back(ZRK_UPDATE_BINARY);
     command.insert(command.end(), args.begin(), args.end());
     return run_command(command);
   }
@@ -223,6 +234,15 @@ class WineHost final : public UpdaterHost {
     std::vector<std::string> command{windows_shipped_updater().string()};
     command.insert(command.end(), args.begin(), args.end());
     return run_command(wine_command(command));
+  }
+
+  int run_pausing(const std::vector<std::string>& args, int milliseconds) const override {
+    std::vector<std::string> command{windows_updater().string()};
+    command.insert(command.end(), args.begin(), args.end());
+    command = wine_command(command);
+    const std::vector<std::string> pause = pausing(milliseconds);
+    command.insert(command.begin(), pause.begin(), pause.end());
+    return run_command(command);
   }
 
   stdfs::path updater() const override { return windows_updater(); }

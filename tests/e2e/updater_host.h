@@ -48,6 +48,10 @@ class UpdaterHost {
   // As run, with the program as it ships: 250 ms between attempts.
   virtual int run_shipped(const std::vector<std::string>& args) const = 0;
 
+  // As run, with `milliseconds` between attempts: for a scenario that gives a
+  // file watcher time to act while a move is retried.
+  virtual int run_pausing(const std::vector<std::string>& args, int milliseconds) const = 0;
+
   // The test build's program file.
   virtual std::filesystem::path updater() const = 0;
 
