@@ -2,7 +2,7 @@
 # Runs the whole fault sweep: every traced call of a .tar.gz and a .zip update
 # failed once with each error that fits (EIO, EACCES, ENOSPC, EINTR) and with
 # EIO from the call on, each run judged by the disk and the log and followed
-# by an unhindered run. CI runs its single-fault part with the other tests.
+# by an unhindered run. The test command runs its single-fault part after CTest.
 #
 #   tools/fault-sweep.sh [BUILD_DIR]     (default: build-sweep)
 set -euo pipefail

@@ -163,8 +163,7 @@ int apply_update(const UpdateOptions& options, const std::filesystem::path& upda
 
   messages.clear();
   SwapOutcome outcome;
-  swap_payload(&outcome, fs, install_at, staging.at, backup.at, staged_names, &messages,
-               mark.at);
+  swap_payload(&outcome, fs, install_at, staging.at, backup.at, staged_names, &messages, mark.at);
   log_messages(log, messages);
   if (outcome.status != kSwapOk) {
     log_line(log, "zrk-update: the swap failed at %s and the rollback is %s",

@@ -162,6 +162,17 @@ std::vector<std::string> wine_command(const std::vector<std::string>& program_an
   return command;
 }
 
+// `program` with `args` under Wine, after the words `before` (a time limit, an
+// environment).
+std::vector<std::string> wine_run(const stdfs::path& program, const std::vector<std::string>& args,
+                                  std::vector<std::string> before = {}) {
+  std::vector<std::string> program_and_args{program.string()};
+  program_and_args.insert(program_and_args.end(), args.begin(), args.end());
+  const std::vector<std::string> command = wine_command(program_and_args);
+  before.insert(before.end(), command.begin(), command.end());
+  return before;
+}
+
 // The stand-in game under Wine: writes its Windows process id to a file once
 // it runs (and holds `held`, when given).
 class WineGame final : public RunningGame, public HeldFile {
@@ -225,50 +236,32 @@ class WineHost final : public UpdaterHost {
   }
 
   int run(const std::vector<std::string>& args) const override {
-    std::vector<std::string> command{windows_updater().string()};
-    command.insert(command.end(), args.begin(), args.end());
-    return run_command(wine_command(command));
+    return run_command(wine_run(windows_updater(), args));
   }
 
   int run_shipped(const std::vector<std::string>& args) const override {
-    std::vector<std::string> command{windows_shipped_updater().string()};
-    command.insert(command.end(), args.begin(), args.end());
-    return run_command(wine_command(command));
+    return run_command(wine_run(windows_shipped_updater(), args));
   }
 
   int run_pausing(const std::vector<std::string>& args, int milliseconds) const override {
-    std::vector<std::string> command{windows_updater().string()};
-    command.insert(command.end(), args.begin(), args.end());
-    command = wine_command(command);
-    const std::vector<std::string> pause = pausing(milliseconds);
-    command.insert(command.begin(), pause.begin(), pause.end());
-    return run_command(command);
+    return run_command(wine_run(windows_updater(), args, pausing(milliseconds)));
   }
 
   stdfs::path updater() const override { return windows_updater(); }
 
   int run_launcher(const std::vector<std::string>& args) const override {
-    std::vector<std::string> command{(windows_build() / "launch-updater.exe").string()};
-    command.insert(command.end(), args.begin(), args.end());
-    return run_command(wine_command(command));
+    return run_command(wine_run(windows_build() / "launch-updater.exe", args));
   }
 
   int run_copy(const stdfs::path& program, const std::vector<std::string>& args) const override {
     stdfs::copy_file(windows_updater(), program, stdfs::copy_options::overwrite_existing);
-    std::vector<std::string> command{program.string()};
-    command.insert(command.end(), args.begin(), args.end());
-    return run_command(wine_command(command));
+    return run_command(wine_run(program, args));
   }
 
   bool deletes_running_programs() const override { return false; }
 
   int run_within(const std::vector<std::string>& args, int seconds) const override {
-    std::vector<std::string> command{windows_updater().string()};
-    command.insert(command.end(), args.begin(), args.end());
-    command = wine_command(command);
-    const std::vector<std::string> limit = within(seconds);
-    command.insert(command.begin(), limit.begin(), limit.end());
-    return run_command(command);
+    return run_command(wine_run(windows_updater(), args, within(seconds)));
   }
 
   stdfs::path install_game(const stdfs::path& folder) const override {
