@@ -14,12 +14,12 @@ namespace zrk {
 // passes; then writes the members and checks their data against their sizes.
 ExtractStatus extract_zip(const std::filesystem::path& archive_path,
                           const std::filesystem::path& staging_path, Messages* messages,
-                          StagingSink& sink);
+                          StagingSink& sink, const ArchiveLimits& limits = {});
 
 // Streams a gzip-compressed (or plain) ustar tarball, writing each member as
 // its header comes; members it skips go to the sink as well as to the notes.
 ExtractStatus extract_tarball(const std::filesystem::path& archive_path,
                               const std::filesystem::path& staging_path, Messages* messages,
-                              StagingSink& sink);
+                              StagingSink& sink, const ArchiveLimits& limits = {});
 
 }  // namespace zrk
