@@ -1,6 +1,7 @@
 // The two archive readers behind extract_archive. Both take platform paths,
 // unpack through `sink` (the existing, empty staging folder, or what stands
-// in for it) and stop at the first problem with one line and its status.
+// in for it) and stop at the first problem with one line and its status. An
+// archive past `limits` (members, or data counted toward the cap) is refused.
 #pragma once
 
 #include <filesystem>
