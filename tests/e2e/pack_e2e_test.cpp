@@ -151,6 +151,7 @@ struct RefusedRow {
   std::pair<const char*, const char*> counts = {"", ""};
   // On stdout, before the lines.
   std::string left_out = "left out notes.txt (not a payload name)\n";
+  std::vector<const char*> archives = {"u.tar.gz", "u.zip"};
 };
 
 std::string replace_n(std::string line, const std::string& n) {
@@ -218,7 +219,10 @@ const RefusedRow kRefusedRows[] = {
        }
      },
      {"the archive would have {n} members; the updater takes at most 200000"},
-     {"200002", "200001"}},
+     {"200002", ""},
+     "left out notes.txt (not a payload name)\n",
+     // The zip's count is the reader's too (PackWriters.CountsAreWhatTheUpdaterCounts).
+     {"u.tar.gz"}},
 };
 
 TEST_F(PackFixture, RefusedBuildFoldersListEveryProblemAndLeaveNoArchive) {
@@ -230,7 +234,7 @@ TEST_F(PackFixture, RefusedBuildFoldersListEveryProblemAndLeaveNoArchive) {
     ASSERT_TRUE(memory.active());
     fs::copy(build_.path(), build.path(), fs::copy_options::recursive);
     row.spoil(build.path());
-    for (const char* name : {"u.tar.gz", "u.zip"}) {
+    for (const char* name : row.archives) {
       std::string output;
       EXPECT_EQ(run_pack({"create", build.path().string(), (out_ / name).string()}, &output), 3);
       const bool zip = std::string(name) == "u.zip";
