@@ -25,6 +25,17 @@ std::string ascii_lower(std::string_view text) {
 
 }  // namespace
 
+std::string cap_words(std::uint64_t cap) {
+  static constexpr struct {
+    std::uint64_t size;
+    const char* name;
+  } kUnits[] = {{1ULL << 30, " GB"}, {1ULL << 20, " MB"}, {1ULL << 10, " KB"}};
+  for (const auto& unit : kUnits) {
+    if (cap != 0 && cap % unit.size == 0) return std::to_string(cap / unit.size) + unit.name;
+  }
+  return std::to_string(cap) + "-byte";
+}
+
 ArchiveType archive_type(std::string_view archive_text) {
   const std::string lowered = ascii_lower(archive_text);
   if (ends_with(lowered, ".zip")) return ArchiveType::kZip;
@@ -39,12 +50,13 @@ ExtractStatus extract_archive(std::string_view archive_text, std::string_view st
 }
 
 ExtractStatus extract_archive(std::string_view archive_text, std::string_view staging_text,
-                              Messages* messages, StagingSink& sink) {
+                              Messages* messages, StagingSink& sink, const ArchiveLimits& limits) {
   switch (archive_type(archive_text)) {
     case ArchiveType::kZip:
-      return extract_zip(from_utf8(archive_text), from_utf8(staging_text), messages, sink);
+      return extract_zip(from_utf8(archive_text), from_utf8(staging_text), messages, sink, limits);
     case ArchiveType::kTarball:
-      return extract_tarball(from_utf8(archive_text), from_utf8(staging_text), messages, sink);
+      return extract_tarball(from_utf8(archive_text), from_utf8(staging_text), messages, sink,
+                             limits);
     case ArchiveType::kUnknown:
       break;
   }

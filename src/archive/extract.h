@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <string_view>
 
 #include "common/exit_codes.h"
@@ -21,6 +22,18 @@ inline constexpr ExtractStatus kCannotWrite = kExitCannotWrite;
 inline constexpr std::uint64_t kExpansionCap = 2147483648ULL;
 inline constexpr std::uint64_t kMemberLimit = 200000;
 inline constexpr std::size_t kCopyBufferSize = 65536;
+
+// What one archive may hold. The shipped program and zrk-pack always read
+// with the default; the tests read with small figures so that what counts
+// toward them is shown without gigabytes of input.
+struct ArchiveLimits {
+  std::uint64_t expansion_cap = kExpansionCap;
+  std::uint64_t member_limit = kMemberLimit;
+};
+
+// The cap as the refusal lines word it: "2 GB" for the shipped cap, whole
+// binary units where the figure has them, otherwise "<bytes>-byte".
+std::string cap_words(std::uint64_t cap);
 
 enum class ArchiveType { kUnknown, kZip, kTarball };
 
@@ -42,6 +55,7 @@ ExtractStatus extract_archive(std::string_view archive_text, std::string_view st
 // member is read and judged the same way, and the lines are the same as
 // long as the sink answers the same.
 ExtractStatus extract_archive(std::string_view archive_text, std::string_view staging_text,
-                              Messages* messages, StagingSink& sink);
+                              Messages* messages, StagingSink& sink,
+                              const ArchiveLimits& limits = {});
 
 }  // namespace zrk

@@ -10,6 +10,19 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// The figure that the cap's refusal lines give: the shipped one in the words
+// those lines have always had.
+TEST(ExtractArchive, CapWords) {
+  const struct {
+    std::uint64_t cap;
+    const char* words;
+  } kCases[] = {
+      {kExpansionCap, "2 GB"}, {3ULL << 30, "3 GB"}, {(1ULL << 30) + (1ULL << 20), "1025 MB"},
+      {16 << 10, "16 KB"},     {1000, "1000-byte"},  {1, "1-byte"},
+  };
+  for (const auto& c : kCases) EXPECT_EQ(cap_words(c.cap), c.words) << c.cap;
+}
+
 // A valid tarball is stored under each name: the tarball reader extracts it,
 // the zip reader refuses it, and an unknown suffix never opens it.
 TEST(ExtractArchive, ChoosesTheReaderByTheVeryEndOfTheName) {

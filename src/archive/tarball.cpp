@@ -46,6 +46,7 @@ struct TarballReader {
   std::filesystem::path staging;
   StagingSink* sink = nullptr;  // borrowed
   Messages* messages = nullptr;
+  ArchiveLimits limits;
   // Only what was read into it is read back, so nothing zeroes it first.
   std::unique_ptr<char[]> buffer{new char[kCopyBufferSize]};
   std::uint64_t member_count = 0;
@@ -63,13 +64,14 @@ ExtractStatus fail(TarballReader& reader, ExtractStatus status, std::string line
 // Adds declared or trailing bytes to the total; false once it would pass the
 // cap. Written so that no sum can wrap around.
 bool add_to_total(TarballReader& reader, std::uint64_t bytes) {
-  if (bytes > kExpansionCap - reader.expanded_total) return false;
+  if (bytes > reader.limits.expansion_cap - reader.expanded_total) return false;
   reader.expanded_total += bytes;
   return true;
 }
 
 ExtractStatus fail_cap(TarballReader& reader) {
-  return fail(reader, kRefused, "the tarball expands past the 2 GB cap");
+  return fail(reader, kRefused,
+              "the tarball expands past the " + cap_words(reader.limits.expansion_cap) + " cap");
 }
 
 bool is_zero_block(const unsigned char* block) {
@@ -298,7 +300,7 @@ ExtractStatus read_members(TarballReader& reader) {
     if (!parse_tar_header(block, &member, &reason)) {
       return fail(reader, kRefused, "refused a member: " + reason);
     }
-    if (++reader.member_count > kMemberLimit) {
+    if (++reader.member_count > reader.limits.member_limit) {
       return fail(reader, kRefused, "the tarball has too many members");
     }
     if (const ExtractStatus status = handle_member(reader, member)) return status;
@@ -338,7 +340,7 @@ ExtractStatus read_tarball(TarballReader& reader) {
 
 ExtractStatus extract_tarball(const std::filesystem::path& archive_path,
                               const std::filesystem::path& staging_path, Messages* messages,
-                              StagingSink& sink) {
+                              StagingSink& sink, const ArchiveLimits& limits) {
   const gzFile file = open_gzip(archive_path);
   if (file == nullptr) {
     add_message(messages, "cannot open " + to_utf8(archive_path) + " as gzip");
@@ -351,6 +353,7 @@ ExtractStatus extract_tarball(const std::filesystem::path& archive_path,
   reader.staging = staging_path;
   reader.sink = &sink;
   reader.messages = messages;
+  reader.limits = limits;
 
   const ExtractStatus status = read_tarball(reader);
   // A stream cut inside its trailer may show only here.

@@ -656,19 +656,38 @@ class LimitStream {
   gzFile file_;
 };
 
+// Every header counts, long names included: exactly, at a small limit through
+// every sink; and the shipped 200,000 on the disk.
 TEST_F(Tarball, MemberLimitCountsEveryHeaderLongNamesIncluded) {
-  for (const bool one_more : {false, true}) {
-    SCOPED_TRACE(one_more ? "200,001 headers" : "200,000 headers");
+  const ArchiveLimits five{kExpansionCap, 5};
+  const struct {
+    const char* label;
+    std::uint64_t headers;
+    ArchiveLimits limits;
+  } kCases[] = {
+      {"at a small limit", 5, five},
+      {"past a small limit", 6, five},
+      {"at the limit", kMemberLimit, {}},
+      {"past the limit", kMemberLimit + 1, {}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.label);
     bench.reset();
     const fs::path archive = bench.root() / "many.tgz";
     {
       LimitStream stream(archive);
-      stream.top_folders(kMemberLimit - 2 + (one_more ? 1 : 0));
+      stream.top_folders(c.headers - 2);
       stream.write(long_name(kTop + "last.txt") + file("x", "last") + tar_end());
     }
     Messages lines;
-    const ExtractStatus status = bench.extract_file(archive, &lines);
-    if (one_more) {
+    ExtractStatus status = kExtracted;
+    if (c.headers < 100) {
+      status = bench.extract_file(archive, &lines, c.limits);
+    } else {
+      StagingFolder folder;
+      status = extract_tarball(archive, bench.staging(), &lines, folder, c.limits);
+    }
+    if (c.headers > c.limits.member_limit) {
       EXPECT_EQ(status, 3u);
       EXPECT_EQ(lines, std::vector<std::string>{"the tarball has too many members"});
       EXPECT_TRUE(bench.staged().empty());
@@ -680,38 +699,88 @@ TEST_F(Tarball, MemberLimitCountsEveryHeaderLongNamesIncluded) {
   }
 }
 
-// A plain tar whose hole reads as zeros: gigabytes of data that cost no disk.
-// Tarballs need not be compressed, and zeros compress too slowly for a test.
-void write_sparse_tar(const fs::path& path, const std::string& head, std::uint64_t hole,
-                      const std::string& tail) {
-  test::write_file(path, head);
-  fs::resize_file(path, head.size() + hole);
-  std::FILE* out = std::fopen(path.string().c_str(), "ab");
-  ASSERT_NE(out, nullptr);
-  std::fwrite(tail.data(), 1, tail.size(), out);
-  std::fclose(out);
-}
-
-TEST_F(Tarball, LongNameDataCountsTowardTheCap) {
-  // The top folder's own entry declares all but 512 bytes of the cap.
-  const std::uint64_t declared = kExpansionCap - 512;
-  const fs::path archive = bench.root() / "big.tgz";
-  write_sparse_tar(archive, tar_header(kTop, declared, '5'), declared,
-                   tar_member(kLongLink, kTop + "name" + zeros(509 - kTop.size()), 'L') +
-                       file("x", "") + tar_end());
-  Messages lines;
-  EXPECT_EQ(bench.extract_file(archive, &lines), 3u);
-  EXPECT_EQ(lines, std::vector<std::string>{"the tarball expands past the 2 GB cap"});
-}
-
-TEST_F(Tarball, BytesAfterTheEndBlockCountTowardTheCap) {
-  // Eight bytes of file data leave room for 2 GiB less 8 after the end block,
-  // whose second zero block is the first of those bytes.
-  const fs::path archive = bench.root() / "bomb.tgz";
-  write_sparse_tar(archive, file("a", "12345678") + zeros(512), kExpansionCap - 8 + 1, "");
-  Messages lines;
-  EXPECT_EQ(bench.extract_file(archive, &lines), 3u);
-  EXPECT_EQ(lines, std::vector<std::string>{"the tarball expands past the 2 GB cap"});
+// What counts toward the cap, shown at a small one: each pair reaches it
+// exactly, then passes it by one byte. The shipped figure's rows are among
+// the stream cases, refused at a header before any data is read.
+TEST_F(Tarball, WhatCountsTowardTheCap) {
+  constexpr std::uint64_t kCap = 16 << 10;
+  const ArchiveLimits limits{kCap, kMemberLimit};
+  const std::string kPast = "the tarball expands past the 16 KB cap";
+  // One end block alone: what follows it counts as well.
+  const std::string end = zeros(512);
+  // The top folder's own entry declares data; its 513 bytes of long name
+  // (name, NUL and padding) then land on the cap or one past it.
+  const auto long_name_after = [&](std::uint64_t top_data) {
+    return test::gzip_bytes(tar_member(kTop, zeros(top_data), '5') +
+                            tar_member(kLongLink, kTop + "name" + zeros(509 - kTop.size()), 'L') +
+                            file("x", "") + end);
+  };
+  // The end block, then plain zeros: the first of them is the second zero
+  // block a writer puts there.
+  const std::string eight = file("a", "12345678") + end;
+  // The same after the end, as further gzip members.
+  const auto gzip_members_after = [&](std::uint64_t after) {
+    return test::gzip_bytes(eight) + test::gzip_bytes(zeros(after / 2)) +
+           test::gzip_bytes(zeros(after - after / 2));
+  };
+  const struct {
+    const char* what;
+    std::string bytes;
+    ExtractStatus status;
+    std::vector<std::string> lines;
+    Tree tree;
+  } kCases[] = {
+      {"long-name data up to the cap", long_name_after(kCap - 513), 0, {}, {{"name", "file:"}}},
+      {"long-name data past the cap", long_name_after(kCap - 512), 3, {kPast}, {}},
+      {"folder data up to the cap",
+       test::gzip_bytes(tar_member(kTop + "d/", zeros(kCap - 4), '5') + file("a", "1234") + end),
+       0,
+       {},
+       {{"d", "dir"}, {"a", "file:1234"}}},
+      {"folder data past the cap",
+       test::gzip_bytes(tar_member(kTop + "d/", zeros(kCap - 4), '5') + file("a", "12345") + end),
+       3,
+       {kPast},
+       {{"d", "dir"}}},
+      {"skipped data up to the cap",
+       test::gzip_bytes(tar_member(kTop + "l", zeros(kCap), '2') + end),
+       0,
+       {"skipped Z-Ravelkin/l (unsupported tar type 2)"},
+       {}},
+      {"skipped data past the cap",
+       test::gzip_bytes(tar_member(kTop + "l", zeros(kCap + 1), '2') + end),
+       3,
+       {"skipped Z-Ravelkin/l (unsupported tar type 2)", kPast},
+       {}},
+      {"bytes after the end block up to the cap",
+       eight + zeros(kCap - 8),
+       0,
+       {},
+       {{"a", "file:12345678"}}},
+      {"bytes after the end block past the cap",
+       eight + zeros(kCap - 8 + 1),
+       3,
+       {kPast},
+       {{"a", "file:12345678"}}},
+      {"gzip members after the end up to the cap",
+       gzip_members_after(kCap - 8),
+       0,
+       {},
+       {{"a", "file:12345678"}}},
+      {"gzip members after the end past the cap",
+       gzip_members_after(kCap - 8 + 1),
+       3,
+       {kPast},
+       {{"a", "file:12345678"}}},
+  };
+  for (const auto& c : kCases) {
+    SCOPED_TRACE(c.what);
+    bench.reset();
+    Messages lines;
+    EXPECT_EQ(bench.extract(c.bytes, &lines, "u.tgz", limits), c.status);
+    EXPECT_EQ(lines, c.lines);
+    EXPECT_EQ(bench.staged(), c.tree);
+  }
 }
 
 }  // namespace

@@ -339,6 +339,7 @@ FileKind kind_of(zip_t* archive, std::uint64_t index) {
 
 // What the first pass carries from member to member.
 struct TableCheck {
+  ArchiveLimits limits;
   std::uint64_t expansion_total = 0;
   MemberPathSet paths;
   std::vector<ZipMember> members;
@@ -380,8 +381,10 @@ ExtractStatus check_member(zip_t* archive, std::uint64_t index, TableCheck& tabl
                   name + ": the member uses a compression method that cannot be read");
     }
     // Subtracting keeps the sum from wrapping on a forged 64-bit size.
-    if (member.size > kExpansionCap - table.expansion_total) {
-      return fail(messages, kRefused, name + ": the archive expands past the 2 GB cap");
+    if (member.size > table.limits.expansion_cap - table.expansion_total) {
+      return fail(messages, kRefused,
+                  name + ": the archive expands past the " + cap_words(table.limits.expansion_cap) +
+                      " cap");
     }
     table.expansion_total += member.size;
   }
@@ -390,13 +393,14 @@ ExtractStatus check_member(zip_t* archive, std::uint64_t index, TableCheck& tabl
 }
 
 // First pass: every member of the table, nothing written.
-ExtractStatus check_member_table(zip_t* archive, std::vector<ZipMember>& members,
-                                 Messages* messages) {
+ExtractStatus check_member_table(zip_t* archive, const ArchiveLimits& limits,
+                                 std::vector<ZipMember>& members, Messages* messages) {
   const zip_int64_t count = zip_get_num_entries(archive, 0);
-  if (count < 0 || static_cast<std::uint64_t>(count) > kMemberLimit) {
+  if (count < 0 || static_cast<std::uint64_t>(count) > limits.member_limit) {
     return fail(messages, kRefused, "the zip has no readable member table");
   }
   TableCheck table;
+  table.limits = limits;
   table.members.reserve(static_cast<std::size_t>(count));
   for (std::uint64_t index = 0; index < static_cast<std::uint64_t>(count); ++index) {
     const ExtractStatus status = check_member(archive, index, table, messages);
@@ -478,13 +482,13 @@ ExtractStatus write_member(zip_t* archive, const ZipMember& member,
 
 ExtractStatus extract_zip(const std::filesystem::path& archive_path,
                           const std::filesystem::path& staging_path, Messages* messages,
-                          StagingSink& sink) {
+                          StagingSink& sink, const ArchiveLimits& limits) {
   const ZipArchive archive = open_zip(archive_path);
   if (archive == nullptr) {
     return fail(messages, kRefused, "cannot open " + to_utf8(archive_path) + " as a zip");
   }
   std::vector<ZipMember> members;
-  ExtractStatus status = check_member_table(archive.get(), members, messages);
+  ExtractStatus status = check_member_table(archive.get(), limits, members, messages);
   if (status != kExtracted) return status;
 
   std::vector<char> buffer(kCopyBufferSize, 0);

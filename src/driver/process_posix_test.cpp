@@ -12,7 +12,9 @@
 #include <cerrno>
 #include <chrono>
 #include <cstddef>
+#include <fstream>
 #include <optional>
+#include <thread>
 
 #include "driver/update_log.h"
 #include "support/test_support.h"
@@ -42,13 +44,30 @@ WaitResult wait_logged(std::int32_t pid, int limit_ms,
   return {went_on, test::read_log_messages(dir / "update.log")};
 }
 
+// True once `tester` sleeps between two looks at the pid: nothing else on its
+// way sleeps, so from then on it is probing and has seen the game alive.
+bool is_probing(pid_t tester) {
+  const auto until = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+  while (std::chrono::steady_clock::now() < until) {
+    std::ifstream file("/proc/" + std::to_string(tester) + "/syscall");
+    long call = -1;
+    if (file >> call && (call == SYS_clock_nanosleep || call == SYS_nanosleep)) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  return false;
+}
+
+// How the game ends while the wait probes: not at all, or killed and then
+// reaped, as by the game's parent, or killed and left a zombie.
+enum class Ending { kNone, kReaped, kZombie };
+
 // As wait_logged, but in a child process in which pidfd_open answers
 // `refusal`: ENOSYS as on kernels older than 5.3, EPERM as in sandboxes that
-// filter it. `reap`, when given, is reaped meanwhile, as the game's parent
-// would. The tester is forked after the game, so it stands for the updater
-// with its own start unless `updater_start` is given.
+// filter it. `game` ends as `ending` says once the tester is probing. The
+// tester is forked after the game, so it stands for the updater with its own
+// start unless `updater_start` is given.
 WaitResult wait_logged_without_pidfd(int refusal, std::int32_t pid, int limit_ms,
-                                     ChildProcess* reap,
+                                     ChildProcess* game = nullptr, Ending ending = Ending::kNone,
                                      std::optional<ProcessStart> updater_start = std::nullopt) {
   TempDir dir;
   const pid_t tester = fork();
@@ -70,7 +89,11 @@ WaitResult wait_logged_without_pidfd(int refusal, std::int32_t pid, int limit_ms
     log.close();
     _exit(went_on ? 0 : 1);
   }
-  if (reap != nullptr) reap->wait();
+  if (ending != Ending::kNone) {
+    EXPECT_TRUE(is_probing(tester)) << "the tester never waited between looks at the pid";
+    kill(game->pid(), SIGKILL);
+    if (ending == Ending::kReaped) game->wait();
+  }
   int status = 0;
   waitpid(tester, &status, 0);
   EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) < 2) << "the tester could not run";
@@ -78,37 +101,35 @@ WaitResult wait_logged_without_pidfd(int refusal, std::int32_t pid, int limit_ms
           test::read_log_messages(dir / "update.log")};
 }
 
-// Each refusal of pidfd_open is a case of its own: each waits out a limit.
+// Each refusal of pidfd_open is a case of its own.
 class WaitWithoutPidfd : public ::testing::TestWithParam<int> {};
 
 TEST_P(WaitWithoutPidfd, TheWaitProbesThePid) {
   const int refusal = GetParam();
-  {
-    ChildProcess game({"sleep", "0.3"});
+  for (const Ending ending : {Ending::kReaped, Ending::kZombie}) {
+    SCOPED_TRACE(ending == Ending::kReaped ? "reaped" : "a zombie");
+    ChildProcess game({"sleep", "30"});
     const std::string pid = std::to_string(game.pid());
-    const WaitResult ended = wait_logged_without_pidfd(refusal, game.pid(), 5000, &game);
+    const auto start = std::chrono::steady_clock::now();
+    const WaitResult ended = wait_logged_without_pidfd(refusal, game.pid(), 5000, &game, ending);
     EXPECT_TRUE(ended.went_on);
     EXPECT_EQ(ended.lines, std::vector<std::string>{"zrk-update: waiting for pid " + pid});
-  }
-  {
-    // Nobody reaps it while the wait runs: it ends as a zombie.
-    ChildProcess game({"sleep", "0.3"});
-    const auto start = std::chrono::steady_clock::now();
-    const WaitResult ended = wait_logged_without_pidfd(refusal, game.pid(), 5000, nullptr);
-    EXPECT_TRUE(ended.went_on);
     EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(3));
   }
   {
+    // The line gives whole seconds of the limit.
     ChildProcess game({"sleep", "30"});
     const std::string pid = std::to_string(game.pid());
-    const WaitResult outlived = wait_logged_without_pidfd(refusal, game.pid(), 1000, nullptr);
+    const auto start = std::chrono::steady_clock::now();
+    const WaitResult outlived = wait_logged_without_pidfd(refusal, game.pid(), 100);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(100));
     EXPECT_FALSE(outlived.went_on);
     EXPECT_EQ(outlived.lines,
               (std::vector<std::string>{"zrk-update: waiting for pid " + pid,
-                                        "pid " + pid + " is still running after 1 s"}));
+                                        "pid " + pid + " is still running after 0 s"}));
   }
   const std::int32_t gone = test::gone_pid();
-  const WaitResult already_gone = wait_logged_without_pidfd(refusal, gone, 5000, nullptr);
+  const WaitResult already_gone = wait_logged_without_pidfd(refusal, gone, 5000);
   EXPECT_TRUE(already_gone.went_on);
   EXPECT_EQ(already_gone.lines,
             (std::vector<std::string>{"zrk-update: waiting for pid " + std::to_string(gone),
@@ -167,7 +188,7 @@ TEST(WaitForGame, AProcessStartedAfterTheUpdaterIsNotTheGame) {
   EXPECT_TRUE(result.went_on);
   EXPECT_EQ(result.lines, gone);
   const WaitResult probed =
-      wait_logged_without_pidfd(ENOSYS, stranger.pid(), 5000, nullptr, updater);
+      wait_logged_without_pidfd(ENOSYS, stranger.pid(), 5000, nullptr, Ending::kNone, updater);
   EXPECT_TRUE(probed.went_on);
   EXPECT_EQ(probed.lines, gone);
   EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(4));

@@ -7,11 +7,14 @@
 
 #include <random>
 
+#include "archive/extract.h"
 #include "common/text.h"
 #include "fs/input_file.h"
 #include "pack/archive_writers.h"
+#include "pack/build_tree.h"
 #include "pack/deflate_pipeline.h"
 #include "pack/gzip_members.h"
+#include "pack/staged_tally.h"
 #include "pack/tar_writer.h"
 #include "pack/zip_output.h"
 #include "support/extract_contract.h"
@@ -251,6 +254,54 @@ TEST(PackWriters, AFileThatChangedSinceTheScanIsACannotRead) {
     std::string error_line;
     EXPECT_FALSE(write_tarball(tree, dir / "u.tar.gz", WriteOptions{}, &error_line));
     EXPECT_EQ(error_line, line);
+  }
+}
+
+// What the writers count for the member limit and the cap is exactly what
+// the updater's reader counts in what they write: the archive passes limits
+// of those figures and is refused at one less.
+TEST(PackWriters, CountsAreWhatTheUpdaterCounts) {
+  test::TempDir dir;
+  const std::filesystem::path build = dir / "build";
+  test::write_file(build / "Z-Ravelkin.exe", "game");
+  test::write_file(build / "zravelkin.pak", test::mixed_data(5000, 3));
+  test::write_file(build / "typefaces" / (std::string(120, 't') + ".ttf"), "long name");
+  std::filesystem::create_directories(build / "asset-rules" / "empty");
+  const BuildScan scan = scan_build_folder(build, ScanOptions{});
+  ASSERT_TRUE(scan.problems.empty() && scan.read_error.empty());
+  for (const bool zip : {false, true}) {
+    SCOPED_TRACE(zip ? "zip" : "tarball");
+    const std::filesystem::path archive = dir / (zip ? "u.zip" : "u.tar.gz");
+    std::string error_line;
+    ASSERT_TRUE(zip ? write_zip(scan.tree, archive, WriteOptions{}, &error_line)
+                    : write_tarball(scan.tree, archive, WriteOptions{}, &error_line))
+        << error_line;
+    const ArchiveCounts counts = zip ? zip_counts(scan.tree) : tarball_counts(scan.tree);
+    const std::string too_many =
+        zip ? "the zip has no readable member table" : "the tarball has too many members";
+    const std::string past_cap =
+        zip ? ": the archive expands past the " : "the tarball expands past the ";
+    const struct {
+      ArchiveLimits limits;
+      const std::string* line;  // in the last line; null: extracted
+    } kCases[] = {
+        {{counts.data, counts.members}, nullptr},
+        {{counts.data, counts.members - 1}, &too_many},
+        {{counts.data - 1, counts.members}, &past_cap},
+    };
+    for (const auto& c : kCases) {
+      StagedTally tally(dir / "staging");
+      Messages lines;
+      const ExtractStatus status =
+          extract_archive(to_utf8(archive), to_utf8(dir / "staging"), &lines, tally, c.limits);
+      if (c.line == nullptr) {
+        EXPECT_EQ(status, kExtracted) << (lines.empty() ? "" : lines.back());
+        continue;
+      }
+      EXPECT_EQ(status, kRefused);
+      ASSERT_FALSE(lines.empty());
+      EXPECT_NE(lines.back().find(*c.line), std::string::npos) << lines.back();
+    }
   }
 }
 

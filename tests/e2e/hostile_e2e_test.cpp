@@ -177,6 +177,9 @@ const HostileRow kRows[] = {
     {"zip64-directory-size-forged.zip", 3, "cannot open {archive} as a zip", {}},
     {"zip64-local-offset-forged.zip", 3, "cannot open {archive} as a zip", {}},
     {"zip64-end-records-disagree.zip", 3, "cannot open {archive} as a zip", {}},
+    // Gigabytes of zeros in gzip members, refused at the header that declares
+    // them. Zeros after the end block count as well, which in-process rows
+    // show at a small cap (Tarball.WhatCountsTowardTheCap).
     {"tar-member-bomb.tgz", 3, "the tarball expands past the 2 GB cap", {}},
     {"tar-size-octal-huge.tgz", 3, "the tarball expands past the 2 GB cap", {}},
     {"tar-pax-size-huge.tgz", 3, "the tarball expands past the 2 GB cap", {}},
@@ -184,10 +187,10 @@ const HostileRow kRows[] = {
 };
 
 TEST_F(HostileArchives, EachIsRefusedOrHarmlessAndNothingLeavesStaging) {
-  // Every archive the script makes has a row here, except the slow bomb.
+  // Every archive the script makes has a row here.
   const auto made =
       std::distance(fs::directory_iterator(archives_.path()), fs::directory_iterator());
-  EXPECT_EQ(static_cast<std::size_t>(made), std::size(kRows) + 1);
+  EXPECT_EQ(static_cast<std::size_t>(made), std::size(kRows));
 
   for (const HostileRow& row : kRows) {
     SCOPED_TRACE(row.archive);
@@ -247,17 +250,6 @@ TEST_F(HostileArchives, PackCheckGivesTheUpdatersVerdict) {
         row.exit_code);
     EXPECT_EQ(output, row.json);
   }
-}
-
-// Gigabytes of zeros after a proper end of the tarball: the reader inflates
-// up to the cap and stops there, with nothing of it written.
-TEST_F(HostileArchives, GzipBombAfterTheEndStopsAtTheCap) {
-  const fs::path archive = archives_ / "tar-gzip-bomb-after-end.tgz";
-  EXPECT_LT(fs::file_size(archive), 4u << 20);
-  const Outcome outcome = run_guarded(archive);
-  EXPECT_EQ(outcome.exit_code, 3);
-  EXPECT_EQ(refusal(outcome), "the tarball expands past the 2 GB cap");
-  EXPECT_LT(outcome.staged_bytes, 1024u);
 }
 
 // ---- damaged copies of honest archives ----------------------------------------

@@ -35,6 +35,8 @@ class ExtractSandbox {
   ExtractStatus extract(const std::string& bytes, const std::string& name,
                         Messages* lines = nullptr);
 
+  // Where the archives are written.
+  const std::filesystem::path& folder() const { return dir_.path(); }
   const std::filesystem::path& staging() const { return staging_; }
   std::map<std::string, std::string> staged() const { return snapshot_tree(staging_); }
 

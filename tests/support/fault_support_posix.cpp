@@ -143,7 +143,8 @@ ScopedTmpfs::ScopedTmpfs(std::filesystem::path folder, long bytes) : folder_(std
 }
 
 ScopedTmpfs::~ScopedTmpfs() {
-  if (active_) run_command({"umount", folder_.string()});
+  // With what a test mounted inside it.
+  if (active_) run_command({"umount", "-R", folder_.string()});
 }
 
 namespace {

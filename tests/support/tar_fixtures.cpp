@@ -119,18 +119,19 @@ TarballBench::TarballBench() : staging_(dir_.path() / "staging") {
 }
 
 ExtractStatus TarballBench::extract(const std::string& bytes, Messages* lines,
-                                    const std::string& name) {
+                                    const std::string& name, const ArchiveLimits& limits) {
   write_file(dir_.path() / name, bytes);
   archives_.push_back(name);
-  return extract_file(dir_.path() / name, lines);
+  return extract_file(dir_.path() / name, lines, limits);
 }
 
-ExtractStatus TarballBench::extract_file(const std::filesystem::path& archive, Messages* lines) {
+ExtractStatus TarballBench::extract_file(const std::filesystem::path& archive, Messages* lines,
+                                         const ArchiveLimits& limits) {
   const TreeShape before = tree_shape(staging_);
   StagingFolder folder;
-  const ExtractStatus status = extract_tarball(archive, staging_, lines, folder);
+  const ExtractStatus status = extract_tarball(archive, staging_, lines, folder, limits);
   expect_sinks_match_disk(staging_, before, status, lines, [&](StagingSink& sink, Messages* again) {
-    return extract_tarball(archive, staging_, again, sink);
+    return extract_tarball(archive, staging_, again, sink, limits);
   });
   return status;
 }

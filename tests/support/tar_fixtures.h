@@ -78,8 +78,9 @@ class TarballBench {
 
   // Writes `bytes` as the archive `name` beside staging and extracts it.
   ExtractStatus extract(const std::string& bytes, Messages* lines,
-                        const std::string& name = "u.tgz");
-  ExtractStatus extract_file(const std::filesystem::path& archive, Messages* lines);
+                        const std::string& name = "u.tgz", const ArchiveLimits& limits = {});
+  ExtractStatus extract_file(const std::filesystem::path& archive, Messages* lines,
+                             const ArchiveLimits& limits = {});
 
   // Removes everything below the bench folder and makes staging empty again.
   void reset();

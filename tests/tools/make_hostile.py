@@ -88,6 +88,11 @@ def zip_disagree(local_name, central_name, data=EVIL, local_size=None, central_s
     return raw_zip([game, entry])
 
 
+# ZERO_BYTES[k] appends 2**k zero bytes to a CRC-32: a 32 x 32 matrix over
+# GF(2), one column per bit, as zlib builds them.
+ZERO_BYTES = []
+
+
 def crc32_combine(crc1, crc2, len2):
     """crc32 of A + B from crc32(A), crc32(B) and len(B), as zlib does it."""
 
@@ -103,24 +108,14 @@ def crc32_combine(crc1, crc2, len2):
     def square(matrix):
         return [times(matrix, matrix[n]) for n in range(32)]
 
-    if len2 == 0:
-        return crc1
-    odd = [0xEDB88320] + [1 << n for n in range(31)]
-    even = square(odd)
-    odd = square(even)
-    while True:
-        even = square(odd)
-        if len2 & 1:
-            crc1 = times(even, crc1)
-        len2 >>= 1
-        if not len2:
-            break
-        odd = square(even)
-        if len2 & 1:
-            crc1 = times(odd, crc1)
-        len2 >>= 1
-        if not len2:
-            break
+    if not ZERO_BYTES:
+        one_bit = [0xEDB88320] + [1 << n for n in range(31)]
+        ZERO_BYTES.append(square(square(square(one_bit))))
+    while len(ZERO_BYTES) < len2.bit_length():
+        ZERO_BYTES.append(square(ZERO_BYTES[-1]))
+    for k in range(len2.bit_length()):
+        if len2 >> k & 1:
+            crc1 = times(ZERO_BYTES[k], crc1)
     return crc1 ^ crc2
 
 
@@ -321,18 +316,11 @@ def gz(data):
     return gzip.compress(data, 6, mtime=0)
 
 
-def gzip_bomb(total):
-    """A tarball that ends properly, then `total` bytes of zeros in
-    concatenated gzip members: a few megabytes that inflate to gigabytes."""
-    chunk = 64 << 20
-    zeros = gzip.compress(bytes(chunk), 9, mtime=0)
-    return gz(tar_of()) + zeros * (total // chunk)
-
-
 def member_bomb(declared):
-    """A member that declares `declared` bytes and carries them, as zeros."""
+    """A member that declares `declared` bytes and carries them, as zeros in
+    concatenated gzip members: a few megabytes that inflate to gigabytes."""
     header = tar_header((TOP + "zravelkin.pak").encode(), declared)
-    chunk = 64 << 20
+    chunk = 1 << 20
     zeros = gzip.compress(bytes(chunk), 9, mtime=0)
     padded = declared + (-declared % 512)
     assert padded % chunk == 0
@@ -422,7 +410,6 @@ def archives(sibling):
     made["zip64-directory-size-forged.zip"] = lambda: zip64_pair(directory_size=2**64 - 8)
     made["zip64-local-offset-forged.zip"] = lambda: zip64_pair(local_offsets=[(1, 2**62)])
     made["zip64-end-records-disagree.zip"] = lambda: zip64_pair(end_count=1)
-    made["tar-gzip-bomb-after-end.tgz"] = lambda: gzip_bomb(33 * (64 << 20))
     made["tar-member-bomb.tgz"] = lambda: member_bomb(3 << 30)
     made["tar-size-octal-huge.tgz"] = lambda: gz(tar_of(
         tar_header((TOP + "zravelkin.pak").encode(), size_field=b"777777777777")))

@@ -18,11 +18,6 @@
       --raw-name puts the bytes HEX (as long as NAME) in place of NAME in
       both headers and flags the name as UTF-8, whatever the bytes are.
 
-  make_zip.py many OUT COUNT
-      COUNT stored members written byte by byte: first "Z-Ravelkin/damaged"
-      holding four bytes under a wrong CRC-32, then empty files. The damaged
-      member stops a reader's write pass at once, whatever COUNT is.
-
   make_zip.py reroot OUTDIR ZIP ...
       Copies each ZIP into OUTDIR as FOLDER-NAME (FOLDER being the one that
       holds it) with "Z-Ravelkin/" put in front of every member name; data,
@@ -30,13 +25,15 @@
       archives get past the top-folder rule. A zip this cannot take apart
       (one needing Zip64 end records, say) is left out and named on standard
       error.
+
+  Several of these may follow each other, separated by "--then", so that a
+  test makes all its zips with one start of Python.
 """
 
 import os
 import struct
 import sys
 import zipfile
-import zlib
 
 METHODS = {
     "stored": zipfile.ZIP_STORED,
@@ -122,38 +119,6 @@ def make_members(out, entries, declares, bad_crcs, raw_names):
         f.write(data)
 
 
-def make_many(out, count):
-    local_parts, central_parts = [], []
-    offset = 0
-    for i in range(count):
-        if i == 0:
-            name, content = b"Z-Ravelkin/damaged", b"data"
-            crc = zlib.crc32(content) ^ 0xFFFFFFFF
-        else:
-            name, content, crc = b"Z-Ravelkin/f%06d" % i, b"", 0
-        fields = struct.pack("<HHHHHIIIHH", 20, 0, 0, 0, 0x21, crc, len(content), len(content),
-                             len(name), 0)
-        local_parts.append(LOCAL_SIG + fields + name + content)
-        central_parts.append(CENTRAL_SIG + struct.pack("<H", 20) + fields +
-                             struct.pack("<HHHII", 0, 0, 0, 0, offset) + name)
-        offset += 30 + len(name) + len(content)
-    central = b"".join(central_parts)
-    cd_offset, cd_size = offset, len(central)
-    # Counts past 65,535 need the Zip64 end records; the classic one then
-    # holds 0xFFFF so that readers look for them.
-    zip64_end = b"PK\x06\x06" + struct.pack("<QHHIIQQQQ", 44, 45, 45, 0, 0, count, count, cd_size,
-                                            cd_offset)
-    locator = b"PK\x06\x07" + struct.pack("<IQI", 0, cd_offset + cd_size, 1)
-    classic = b"PK\x05\x06" + struct.pack("<HHHHIIH", 0, 0, min(count, 0xFFFF),
-                                          min(count, 0xFFFF), cd_size, cd_offset, 0)
-    with open(out, "wb") as f:
-        f.write(b"".join(local_parts))
-        f.write(central)
-        if count > 0xFFFF:
-            f.write(zip64_end + locator)
-        f.write(classic)
-
-
 def zip64_value(extra, wanted):
     """The 64-bit value at position `wanted` of the Zip64 extra field."""
     pos = 0
@@ -225,13 +190,20 @@ def reroot_all(out_dir, paths):
 
 
 def main(argv):
+    while "--then" in argv:
+        at = argv.index("--then")
+        if make(argv[:at]) != 0:
+            return 2
+        argv = argv[at + 1:]
+    return make(argv)
+
+
+def make(argv):
     command, out, rest = argv[0], argv[1], argv[2:]
     if command == "tree":
         make_tree(out, rest[0], rest[1])
     elif command == "reroot":
         reroot_all(out, rest)
-    elif command == "many":
-        make_many(out, int(rest[0]))
     elif command == "members":
         method, made_by, declares, bad_crcs, raw_names, entries = "stored", "", [], [], [], []
         options = iter(rest)
