@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <filesystem>
 #include <map>
 #include <set>
@@ -170,10 +171,11 @@ Shape shape_of(const fs::path& staging) {
 void fix_checksums(std::vector<unsigned char>& bytes) {
   for (std::size_t at = 0; at + zrk::kTarBlockSize <= bytes.size(); at += zrk::kTarBlockSize) {
     unsigned char* block = bytes.data() + at;
-    if (std::string(block + 257, block + 262) != "ustar") continue;
-    unsigned sum = 0;
-    for (std::size_t i = 0; i < zrk::kTarBlockSize; ++i)
-      sum += i >= 148 && i < 156 ? ' ' : block[i];
+    if (std::memcmp(block + 257, "ustar", 5) != 0) continue;
+    // The checksum field itself counts as blanks.
+    unsigned sum = 8 * ' ';
+    for (std::size_t i = 0; i < 148; ++i) sum += block[i];
+    for (std::size_t i = 156; i < zrk::kTarBlockSize; ++i) sum += block[i];
     char field[9];
     std::snprintf(field, sizeof field, "%06o", sum & 0777777);
     std::copy(field, field + 7, block + 148);

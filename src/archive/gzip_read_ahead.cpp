@@ -101,6 +101,16 @@ void GzipReadAhead::Room::resize(std::size_t size) {
 
 GzipReadAhead::GzipReadAhead(gzFile file) : file_(file), slots_(kSlotCount) {
   for (Slot& slot : slots_) slot.data.resize(kSlotSize);
+  // The reader can do nothing before the first slot is full, so this thread
+  // fills slots until one comes back full: an archive that inflates to less
+  // than a slot is read to its end without waking a second thread.
+  bool full = false;
+  while (!full) {
+    if (!fill_next_slot(&full)) {
+      inflating_ = false;
+      return;
+    }
+  }
   shared_workers().post([this] {
     inflate();
     std::lock_guard<std::mutex> lock(mutex_);
@@ -116,30 +126,35 @@ GzipReadAhead::~GzipReadAhead() {
 
 // The second thread: fills free slots in turn until the stream ends.
 void GzipReadAhead::inflate() {
-  for (;;) {
-    Slot* slot = nullptr;
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      changed_.wait(lock, [this] { return stopping_ || filled_ - taken_ < slots_.size(); });
-      if (stopping_) return;
-      slot = &slots_[filled_ % slots_.size()];
-    }
-    int error = Z_OK;
-    const int got = read_inflated(file_, slot->data.data(), kSlotSize, &error);
-    {
-      std::lock_guard<std::mutex> lock(mutex_);
-      if (got > 0) {
-        slot->size = static_cast<std::size_t>(got);
-        ++filled_;
-      } else {
-        ended_ = true;
-        // A stream cut short reads as a clean end with Z_BUF_ERROR left behind.
-        damaged_ = got < 0 || error == Z_BUF_ERROR;
-      }
-    }
-    changed_.notify_one();
-    if (got <= 0) return;
+  bool full = true;
+  while (fill_next_slot(&full)) {
   }
+}
+
+bool GzipReadAhead::fill_next_slot(bool* full) {
+  Slot* slot = nullptr;
+  {
+    std::unique_lock<std::mutex> lock(mutex_);
+    changed_.wait(lock, [this] { return stopping_ || filled_ - taken_ < slots_.size(); });
+    if (stopping_) return false;
+    slot = &slots_[filled_ % slots_.size()];
+  }
+  int error = Z_OK;
+  const int got = read_inflated(file_, slot->data.data(), kSlotSize, &error);
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (got > 0) {
+      slot->size = static_cast<std::size_t>(got);
+      ++filled_;
+    } else {
+      ended_ = true;
+      // A stream cut short reads as a clean end with Z_BUF_ERROR left behind.
+      damaged_ = got < 0 || error == Z_BUF_ERROR;
+    }
+  }
+  changed_.notify_one();
+  *full = got == static_cast<int>(kSlotSize);
+  return got > 0;
 }
 
 std::string_view GzipReadAhead::next(std::size_t max) {

@@ -19,8 +19,8 @@ namespace zrk {
 
 class GzipReadAhead {
  public:
-  // Takes `file` (open, not yet read) and starts inflating it at once, on a
-  // thread of shared_workers().
+  // Takes `file` (open, not yet read) and inflates its first slot at once;
+  // the rest, if any, on a thread of shared_workers().
   explicit GzipReadAhead(gzFile file);
   // Stops the inflating and closes the file, unless close() did.
   ~GzipReadAhead();
@@ -68,6 +68,10 @@ class GzipReadAhead {
   };
 
   void inflate();
+  // Inflates into the next free slot, waiting for one. False once the stream
+  // has ended or the read-ahead stops; `*full` says whether the slot was
+  // filled to the brim, so that more may follow.
+  bool fill_next_slot(bool* full);
   void stop();
 
   gzFile file_;
