@@ -47,8 +47,9 @@ struct TarballReader {
   StagingSink* sink = nullptr;  // borrowed
   Messages* messages = nullptr;
   ArchiveLimits limits;
-  // Only what was read into it is read back, so nothing zeroes it first.
-  std::unique_ptr<char[]> buffer{new char[kCopyBufferSize]};
+  // For long names and pax headers, made at the first: most archives have
+  // none. Only what was read into it is read back, so nothing zeroes it.
+  std::unique_ptr<char[]> buffer;
   std::uint64_t member_count = 0;
   std::uint64_t expanded_total = 0;
   bool end_seen = false;
@@ -150,6 +151,7 @@ ExtractStatus read_extension(TarballReader& reader, const TarMember& header) {
   // number of blocks.
   const auto size = static_cast<std::size_t>(header.size);
   const auto padded = static_cast<std::size_t>(tar_padded_size(header.size));
+  if (reader.buffer == nullptr) reader.buffer.reset(new char[kCopyBufferSize]);
   if (reader.stream->read(reader.buffer.get(), padded) < padded) {
     return fail(reader, kRefused, "the tarball ends inside " + header.name);
   }
