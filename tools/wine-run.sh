@@ -18,6 +18,16 @@ here=$(cd "$(dirname "$0")/.." && pwd)
 export WINEPREFIX=${WINEPREFIX:-$here/build-windows/wine}
 export WINEARCH=win64 WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
 
+# Debian's Wine comes without its preloader, which reserves the addresses a
+# Windows process needs before anything else is mapped. With address
+# randomisation the kernel now and then maps something there first, and the
+# program dies before it prints anything ("failed to map the shared user
+# data", c0000018). Without randomisation every start is laid out alike.
+norandom=()
+if setarch "$(uname -m)" -R true 2>/dev/null; then
+  norandom=(setarch "$(uname -m)" -R)
+fi
+
 # Programs that start together on a missing prefix would each make it, and
 # each start a server: the first of them to get here does it for all.
 mkdir -p "$(dirname "$WINEPREFIX")"
@@ -26,7 +36,7 @@ flock 9
 
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
   # No Mono or Gecko prompts; the first boot takes some seconds.
-  wineboot -i >/dev/null 2>&1 9>&-
+  "${norandom[@]}" wineboot -i >/dev/null 2>&1 9>&-
   wineserver -w 9>&-
 fi
 
@@ -35,7 +45,7 @@ fi
 # caller's pipes and the lock, which would otherwise stay open for the
 # server's life.
 start_services() {
-  wine wineboot </dev/null >/dev/null 2>&1 9>&- || true
+  "${norandom[@]}" wine wineboot </dev/null >/dev/null 2>&1 9>&- || true
 }
 
 case ${1:-} in
@@ -68,10 +78,10 @@ if [ "${1:-}" = --test ]; then
   said=$(mktemp)
   trap 'rm -f "$said"' EXIT
   status=0
-  WINEDEBUG=-all,err+all wine "$@" 2>"$said" || status=$?
+  WINEDEBUG=-all,err+all "${norandom[@]}" wine "$@" 2>"$said" || status=$?
   [ "$status" = 0 ] || echo "wine-run: $1 exited with $status; its errors and Wine's:" >&2
   # Debian's wine script notes on every start that the 32-bit loader is missing.
   grep -v -e 'wine32' -e 'multiarch' -e 'dpkg --add' -e 'apt-get install' "$said" >&2 || true
   exit "$status"
 fi
-exec wine "$@"
+exec "${norandom[@]}" wine "$@"

@@ -100,7 +100,6 @@ void GzipReadAhead::Room::resize(std::size_t size) {
 }
 
 GzipReadAhead::GzipReadAhead(gzFile file) : file_(file), slots_(kSlotCount) {
-  for (Slot& slot : slots_) slot.data.resize(kSlotSize);
   // The reader can do nothing before the first slot is full, so this thread
   // fills slots until one comes back full: an archive that inflates to less
   // than a slot is read to its end without waking a second thread.
@@ -139,6 +138,8 @@ bool GzipReadAhead::fill_next_slot(bool* full) {
     if (stopping_) return false;
     slot = &slots_[filled_ % slots_.size()];
   }
+  // A slot gets its bytes when it is first filled: a small archive needs two.
+  if (slot->data.data() == nullptr) slot->data.resize(kSlotSize);
   int error = Z_OK;
   const int got = read_inflated(file_, slot->data.data(), kSlotSize, &error);
   {
