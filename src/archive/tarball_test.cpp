@@ -723,13 +723,7 @@ TEST_F(Tarball, WhatCountsTowardTheCap) {
     return test::gzip_bytes(eight) + test::gzip_bytes(zeros(after / 2)) +
            test::gzip_bytes(zeros(after - after / 2));
   };
-  const struct {
-    const char* what;
-    std::string bytes;
-    ExtractStatus status;
-    std::vector<std::string> lines;
-    Tree tree;
-  } kCases[] = {
+  const StreamCase kCases[] = {
       {"long-name data up to the cap", long_name_after(kCap - 513), 0, {}, {{"name", "file:"}}},
       {"long-name data past the cap", long_name_after(kCap - 512), 3, {kPast}, {}},
       {"folder data up to the cap",
@@ -777,7 +771,7 @@ TEST_F(Tarball, WhatCountsTowardTheCap) {
     SCOPED_TRACE(c.what);
     bench.reset();
     Messages lines;
-    EXPECT_EQ(bench.extract(c.bytes, &lines, "u.tgz", limits), c.status);
+    EXPECT_EQ(bench.extract(c.tar, &lines, "u.tgz", limits), c.status);
     EXPECT_EQ(lines, c.lines);
     EXPECT_EQ(bench.staged(), c.tree);
   }
