@@ -41,17 +41,6 @@ for variant in plain sanitize; do
 done
 
 # Hundreds of runs of the updater, each with one failing system call; CTest
-# leaves it to this stage. The plain build's program, so that every call it
-# fails is one of the program's own and none of a sanitizer's runtime; its
-# two archives at once, one per core.
+# leaves them to this stage.
 echo "== fault sweep: each traced call failed once, plain build =="
-pids=()
-for archive in Tarball Zip; do
-  build-test-plain/zrk_update_tests --gtest_brief=1 --gtest_filter="*FaultSweep*/$archive" \
-    >"build-test-plain/sweep-$archive.log" 2>&1 &
-  pids+=($!)
-done
-status=0
-for pid in "${pids[@]}"; do wait "$pid" || status=1; done
-cat build-test-plain/sweep-Tarball.log build-test-plain/sweep-Zip.log
-exit $status
+tools/fault-sweep.sh --ci build-test-plain
